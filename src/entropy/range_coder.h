@@ -1,0 +1,192 @@
+// Byte-oriented range coder with 32-bit arithmetic: the encoder writes one block into a
+// caller's memory area, the decoder pulls the same bytes from an InputStream.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/exception.h"
+#include "foundation/stream.h"
+
+namespace elq {
+
+constexpr uint32_t kRangeTop = 0x80000000u;
+constexpr uint32_t kRangeBottom = 0x800000u;
+constexpr uint8_t kBlockFirstByte = 0x40;
+
+class RangeEncoder {
+public:
+    void start(uint8_t* area, uint32_t capacity, uint8_t firstByte) {
+        low = 0;
+        range = kRangeTop;
+        pending = 0;
+        cache = firstByte;
+        data = area;
+        dataCount = 0;
+        dataCapacity = capacity;
+    }
+
+    void normalize() {
+        while (range <= kRangeBottom) shiftLow();
+    }
+
+    void encodeFreq(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
+        normalize();
+        uint32_t r = range / totFreq;
+        uint32_t t = r * cumFreq;
+        low += t;
+        range = cumFreq + symFreq < totFreq ? r * symFreq : range - t;
+    }
+
+    void encodeShift(uint32_t symFreq, uint32_t cumFreq, uint32_t shift) {
+        normalize();
+        uint32_t r = range >> shift;
+        uint32_t t = r * cumFreq;
+        low += t;
+        range = cumFreq + symFreq < (1u << shift) ? r * symFreq : range - t;
+    }
+
+    void encodeByte(uint32_t b) { encodeShift(1, b, 8); }
+
+    // Low byte first.
+    void encodeShort(uint32_t v) {
+        encodeByte(v & 0xFF);
+        encodeByte((v >> 8) & 0xFF);
+    }
+
+    // The `nbits` low bits of `value` (0 to 32) in 12-bit chunks, lowest chunk first.
+    void encodeBits(uint32_t value, uint32_t nbits) {
+        if (nbits > 12) {
+            for (uint32_t i = (nbits - 1) / 12; i > 0; --i) {
+                encodeShift(1, value & 0xFFF, 12);
+                value >>= 12;
+                nbits -= 12;
+            }
+        }
+        if (nbits > 0) encodeShift(1, value, nbits);
+    }
+
+    // Writes the closing bytes and detaches the area; dataCount is then the block length.
+    void finish();
+
+    uint32_t low = 0;
+    uint32_t range = 0;
+    uint32_t pending = 0;
+    uint8_t cache = 0;
+    uint8_t* data = nullptr;
+    uint32_t dataCount = 0;
+    uint32_t dataCapacity = 0;
+
+private:
+    void put(uint8_t b) {
+        if (dataCount >= dataCapacity) throwError(UNKNOWN, "data buffer overflow");
+        data[dataCount++] = b;
+    }
+    void putRun(uint8_t b, uint32_t count) {
+        for (; count > 0; --count) put(b);
+    }
+    // One normalization pass: one output byte decided now or later.
+    void shiftLow() {
+        if (low < 0x7F800000u) {
+            put(cache);
+            putRun(0xFF, pending);
+            pending = 0;
+            cache = static_cast<uint8_t>(low >> 23);
+        } else if (low & 0x80000000u) {
+            put(static_cast<uint8_t>(cache + 1));
+            putRun(0x00, pending);
+            pending = 0;
+            cache = static_cast<uint8_t>(low >> 23);
+        } else {
+            ++pending;
+        }
+        range <<= 8;
+        low = (low & 0x7FFFFFu) << 8;
+    }
+};
+
+class RangeDecoder {
+public:
+    // Attaches the stream and returns the block's first byte.
+    uint8_t start(InputStream& input) {
+        stream = &input;
+        uint8_t first = stream->getByte();
+        cache = stream->getByte();
+        low = cache >> 1;
+        range = 0x80;
+        help = 0;
+        return first;
+    }
+
+    void normalize() {
+        while (range <= kRangeBottom) {
+            low = (low << 8) | (static_cast<uint32_t>(cache & 1) << 7);
+            cache = stream->getByte();
+            low |= cache >> 1;
+            range <<= 8;
+        }
+    }
+
+    // Target below totFreq (1 to 65536).
+    uint32_t decodeFreq(uint32_t totFreq) {
+        normalize();
+        help = range / totFreq;
+        uint32_t t = low / help;
+        return t >= totFreq ? totFreq - 1 : t;
+    }
+
+    uint32_t decodeShift(uint32_t shift) {
+        normalize();
+        help = range >> shift;
+        uint32_t t = low / help;
+        uint32_t top = (1u << shift) - 1;
+        return t > top ? top : t;
+    }
+
+    void update(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
+        uint32_t t = help * cumFreq;
+        low -= t;
+        range = cumFreq + symFreq < totFreq ? help * symFreq : range - t;
+    }
+
+    // A uniform value of `shift` bits (1 to 16) in one step.
+    uint32_t decodeUniform(uint32_t shift) {
+        uint32_t t = decodeShift(shift);
+        update(1, t, 1u << shift);
+        return t;
+    }
+
+    uint32_t decodeByte() { return decodeUniform(8); }
+
+    uint32_t decodeShort() {
+        uint32_t lo = decodeByte();
+        return lo | decodeByte() << 8;
+    }
+
+    uint32_t decodeBits(uint32_t nbits) {
+        uint32_t result = 0;
+        uint32_t position = 0;
+        if (nbits > 12) {
+            for (uint32_t i = (nbits - 1) / 12; i > 0; --i) {
+                result |= decodeUniform(12) << position;
+                position += 12;
+                nbits -= 12;
+            }
+        }
+        if (nbits > 0) result |= decodeUniform(nbits) << position;
+        return result;
+    }
+
+    // A last normalization, leaving the stream right behind the block; then detaches.
+    void finish() {
+        normalize();
+        stream = nullptr;
+    }
+
+    uint32_t low = 0;
+    uint32_t range = 0;
+    uint32_t help = 0;
+    uint8_t cache = 0;
+    InputStream* stream = nullptr;
+};
+
+}  // namespace elq

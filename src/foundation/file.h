@@ -1,0 +1,53 @@
+// Unbuffered file handles. Failures raise Exception with the name of the system
+// function they stand for ("CreateFile", "ReadFile", ...) and the system error number.
+#pragma once
+
+#include <cstdint>
+
+namespace elq {
+
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile();  // closes a handle still open, silently, and frees realName
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // "-" is standard input.
+    void openRead(const char* name);
+    // Reads until `n` bytes or the end of the file; returns the count.
+    uint32_t read(void* buffer, uint32_t n);
+    // As read, but fewer than `minimum` bytes raise UNEXPECTEDEOF ("readMin").
+    uint32_t readMin(void* buffer, uint32_t n, uint32_t minimum);
+    uint64_t size();
+    void seek(uint64_t position);
+    void close();
+
+    bool isOpen() const { return handle != kInvalidHandle; }
+
+    static constexpr int kInvalidHandle = -1;
+    char* realName = nullptr;
+    int handle = kInvalidHandle;
+    bool standard = false;
+};
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // "-" is standard output; an existing file is truncated.
+    void openWrite(const char* name);
+    void write(const void* buffer, uint32_t n);
+    void close();
+
+    bool isOpen() const { return handle != InputFile::kInvalidHandle; }
+
+    char* realName = nullptr;
+    int handle = InputFile::kInvalidHandle;
+    bool standard = false;
+};
+
+}  // namespace elq

@@ -1,0 +1,149 @@
+#include "foundation/stream.h"
+
+#include <cstring>
+
+#include "foundation/allocator.h"
+
+namespace elq {
+
+InputStream::~InputStream() { release(startBuffer); }
+
+void InputStream::open(const char* name, uint32_t size) {
+    file.openRead(name);
+    startBuffer = static_cast<uint8_t*>(allocate(size));
+    if (!startBuffer) throwError(OUTOFMEMORY, "startBuffer", size);
+    bufferSize = size;
+    filePos = 0;
+    cur = startBuffer;
+    avail = 0;
+}
+
+void InputStream::refill(uint32_t minimum) {
+    memmove(startBuffer, cur, avail);
+    cur = startBuffer;
+    uint32_t count = file.readMin(startBuffer + avail, bufferSize - avail, minimum - avail);
+    filePos += count;
+    avail += count;
+}
+
+uint32_t InputStream::read(void* buffer, uint32_t n) {
+    if (n == 0) return 0;
+    uint32_t k = n < avail ? n : avail;
+    memcpy(buffer, cur, k);
+    if (k == n) {
+        cur += n;
+        avail -= n;
+        return n;
+    }
+    uint32_t had = avail;
+    uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
+    filePos += count;
+    cur = startBuffer;
+    avail = 0;
+    return had + count;
+}
+
+uint32_t InputStream::readMin(void* buffer, uint32_t n, uint32_t minimum) {
+    uint32_t count = read(buffer, n);
+    if (count < minimum) throwError(UNEXPECTEDEOF, "readMin");
+    return count;
+}
+
+uint32_t InputStream::readU32() {
+    if (avail < 4) refill(4);
+    uint32_t v = static_cast<uint32_t>(cur[0]) | static_cast<uint32_t>(cur[1]) << 8 |
+                 static_cast<uint32_t>(cur[2]) << 16 | static_cast<uint32_t>(cur[3]) << 24;
+    cur += 4;
+    avail -= 4;
+    return v;
+}
+
+uint16_t InputStream::readU16() {
+    if (avail < 2) refill(2);
+    uint16_t v = static_cast<uint16_t>(cur[0] | cur[1] << 8);
+    cur += 2;
+    avail -= 2;
+    return v;
+}
+
+void InputStream::seek(uint64_t position) {
+    uint64_t windowLength = static_cast<uint64_t>(cur - startBuffer) + avail;
+    uint64_t windowStart = filePos - windowLength;
+    if (windowStart <= position && position <= filePos) {
+        uint64_t offset = position - windowStart;
+        cur = startBuffer + offset;
+        avail = static_cast<uint32_t>(windowLength - offset);
+        return;
+    }
+    file.seek(position);
+    filePos = position;
+    cur = startBuffer;
+    avail = 0;
+}
+
+void InputStream::close() {
+    file.close();
+    release(startBuffer);
+    startBuffer = nullptr;
+    cur = nullptr;
+    avail = 0;
+}
+
+OutputStream::~OutputStream() { release(startBuffer); }
+
+void OutputStream::open(const char* name, uint32_t size) {
+    file.openWrite(name);
+    startBuffer = static_cast<uint8_t*>(allocate(size));
+    if (!startBuffer) throwError(OUTOFMEMORY, "startBuffer", size);
+    bufferSize = size;
+    free = size;
+    filePos = 0;
+    cur = startBuffer;
+}
+
+void OutputStream::flush() {
+    if (free == bufferSize) return;
+    uint32_t n = bufferSize - free;
+    file.write(startBuffer, n);
+    filePos += n;
+    free = bufferSize;
+    cur = startBuffer;
+}
+
+void OutputStream::write(const void* buffer, uint32_t n) {
+    if (n == 0) return;
+    uint32_t k = n < free ? n : free;
+    memcpy(cur, buffer, k);
+    if (k == n) {
+        cur += n;
+        free -= n;
+        return;
+    }
+    cur += k;
+    free = 0;
+    flush();
+    file.write(static_cast<const uint8_t*>(buffer) + k, n - k);
+    filePos += n - k;
+}
+
+void OutputStream::writeU32(uint32_t v) {
+    uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                        static_cast<uint8_t>(v >> 24)};
+    write(bytes, 4);
+}
+
+void OutputStream::writeU16(uint16_t v) {
+    uint8_t bytes[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    write(bytes, 2);
+}
+
+void OutputStream::close() {
+    flush();
+    file.close();
+    release(startBuffer);
+    startBuffer = nullptr;
+    cur = nullptr;
+    free = 0;
+}
+
+}  // namespace elq

@@ -1,0 +1,76 @@
+// Buffered streams in front of the file handles; all file traffic goes through them.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/exception.h"
+#include "foundation/file.h"
+
+namespace elq {
+
+// Every stream of the program uses this buffer size.
+constexpr uint32_t kStreamBufferSize = 16384;
+
+class InputStream {
+public:
+    InputStream() = default;
+    ~InputStream();
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+
+    void open(const char* name, uint32_t bufferSize = kStreamBufferSize);
+    // Makes at least `minimum` unread bytes available; callers call it only when avail < minimum.
+    void refill(uint32_t minimum);
+    uint8_t getByte() {
+        if (avail == 0) refill(1);
+        --avail;
+        return *cur++;
+    }
+    uint32_t read(void* buffer, uint32_t n);
+    uint32_t readMin(void* buffer, uint32_t n, uint32_t minimum);
+    // Little-endian fields, failing with UNEXPECTEDEOF when the file ends inside them.
+    uint32_t readU32();
+    uint16_t readU16();
+    uint64_t position() const { return filePos - avail; }
+    void seek(uint64_t position);
+    uint64_t size() { return file.size(); }
+    void close();
+
+    uint8_t* cur = nullptr;
+    uint32_t avail = 0;
+    uint8_t* startBuffer = nullptr;
+    uint32_t bufferSize = 0;
+    uint64_t filePos = 0;
+    InputFile file;
+};
+
+class OutputStream {
+public:
+    OutputStream() = default;
+    ~OutputStream();
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+
+    void open(const char* name, uint32_t bufferSize = kStreamBufferSize);
+    void putByte(uint8_t b) {
+        if (free == 0) flush();
+        *cur++ = b;
+        --free;
+    }
+    void write(const void* buffer, uint32_t n);
+    void writeU32(uint32_t v);
+    void writeU16(uint16_t v);
+    void flush();
+    void close();
+    // Bytes handed to the stream so far, buffered ones included.
+    uint64_t position() const { return filePos + (bufferSize - free); }
+
+    uint8_t* cur = nullptr;
+    uint32_t free = 0;
+    uint8_t* startBuffer = nullptr;
+    uint32_t bufferSize = 0;
+    uint64_t filePos = 0;
+    OutputFile file;
+};
+
+}  // namespace elq

@@ -1,0 +1,2 @@
+// Process entry; the command line arrives with the front end.
+int main() { return 3; }

@@ -1,0 +1,52 @@
+// The command line: the one record of options, its parser, the banner and the usage text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace elq {
+
+constexpr int kMaxSourceFiles = 256;
+
+// Encoder values from the command line; -1 means not given (the encode command applies defaults).
+struct EncoderSettings {
+    int32_t blockLength = -1;
+    int32_t order = -1;
+    int32_t crossOrder = -1;
+    int32_t solveInterval = -1;
+    int32_t memoryLength = -1;
+    int32_t adaptationLength = -1;
+    int32_t family = -1;
+    int32_t opt1 = -1;
+    int32_t opt2 = -1;
+};
+
+struct ProgramOptions {
+    int32_t encode = -1;
+    int32_t decode = -1;
+    int32_t info = -1;
+    int32_t help = -1;
+    EncoderSettings settings;
+    uint8_t silent = 0;
+    uint8_t verbose = 0;
+    int32_t sourceCount = 0;
+    const char* sources[kMaxSourceFiles] = {};
+    const char* outputs[kMaxSourceFiles] = {};
+};
+
+// The process-wide record, filled once by parseCommandLine before any file is handled.
+ProgramOptions& programOptions();
+
+// Fills programOptions() from the argument vector; throws Exception (UNKNOWN) on the first error.
+void parseCommandLine(int argc, const char* const* argv);
+
+void printBanner(FILE* stream);
+void printUsage(FILE* stream);
+
+// Index of the first entry equal to `word` (exact, case-sensitive), or -1.
+int lookupName(const char* word, const char* const* table, int count);
+
+// True when `name` ends with `ending`, letters compared without regard to case.
+bool endsWithIgnoreCase(const char* name, const char* ending);
+
+}  // namespace elq
