@@ -484,20 +484,42 @@ TEST_F(WaveReaderTest, VerboseListing) {
               "Found LIST chunk, size          4\n");
 }
 
-TEST_F(WaveReaderTest, QuietReaderPrintsNothing) {
-    ::testing::internal::CaptureStdout();
-    bool opened = openBytes(test::canonicalWave(4));
-    std::string listing = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(opened);
-    EXPECT_EQ(listing, "");
-}
-
 TEST_F(WaveReaderTest, ReaderCanBeReusedAfterAFailure) {
     EXPECT_FALSE(openBytes(patched(4, 35, 32)));
     Bytes file = test::canonicalWave(3);
     ASSERT_TRUE(openBytes(file)) << reader.errorText();
     EXPECT_STREQ(reader.errorText(), "");
     EXPECT_TRUE(restores(reader, file));
+}
+
+// Damaged headers must end in true or an error text, never in a crash or a read out of bounds
+// (the sanitizer build checks the latter).
+TEST_F(WaveReaderTest, DamagedFilesFailCleanly) {
+    Format ext{
+        .tag = 0xFFFE, .channels = 2, .blockAlign = 6, .bits = 24, .size = 40, .cbSize = 22, .validBits = 24};
+    Bytes valid = WaveBuilder()
+                      .chunk("LIST", test::patternBytes(11, 1))
+                      .format(ext)
+                      .chunk("data", test::patternBytes(60, 2))
+                      .chunk("junk", test::patternBytes(5, 3))
+                      .build();
+    Bytes noise = test::patternBytes(3 * 3000, 99);
+    for (size_t i = 0; i < 3000; ++i) {
+        Bytes file = valid;
+        // One to three bytes of the first 120 replaced, sometimes the file cut short.
+        for (size_t k = 0; k <= i % 3; ++k)
+            file[noise[3 * i + k] % 120] = noise[3 * i + (k + 1) % 3];
+        if (i % 5 == 0) file.resize(noise[3 * i] % file.size());
+        if (openBytes(file)) {
+            uint64_t available = file.size() - reader.preDataLength;
+            takeSamples(reader, reader.dataSize < available ? reader.dataSize : available);
+            if (!reader.readTrailer()) {
+                EXPECT_NE(reader.errorText()[0], '\0');
+            }
+        } else {
+            EXPECT_NE(reader.errorText()[0], '\0');
+        }
+    }
 }
 
 // Feeds `file` through a pipe as standard input of a child that reads "-"; a pipe cannot seek,
