@@ -66,15 +66,14 @@ public:
         uint32_t* f = freqs.data();
         uint32_t node = 1;
         uint32_t cum = 0;
+        // Down from the root: right when the target lies beyond the left sum, else raise the left
+        // sum by the coming increment. Branch-free, since the path is data.
         do {
             const uint32_t leftSum = f[node];
-            if (t >= cum + leftSum) {
-                cum += leftSum;
-                node = 2 * node + 1;
-            } else {
-                f[node] = leftSum + 2;
-                node = 2 * node;
-            }
+            const uint32_t right = t >= cum + leftSum ? 1u : 0u;
+            cum += leftSum & (0u - right);
+            f[node] = leftSum + ((right ^ 1u) << 1);
+            node = 2 * node + right;
         } while (node < treeSize);
         decoder.update(f[node], cum, total);
         f[node] += 2;
