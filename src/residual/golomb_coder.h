@@ -37,8 +37,8 @@ inline void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t residueWidth, Si
     sink.bits(u - (1u << n), n);
 }
 
-// One value of the encode side (encodeBlock and estimateSize): folds x, codes it with the
-// divisor of `runningMean`, then updates the mean.
+// One value of the encode side (encodeBlock and estimateSize): folds x and codes it with the
+// divisor that `runningMean` gives before this value enters it.
 template <class Sink>
 inline void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
                               uint32_t residueWidth, Sink& sink) {
