@@ -10,7 +10,9 @@ constexpr uint32_t kMemoryEscape = 4095;
 constexpr uint32_t kSolveEscape = 7;
 constexpr uint32_t kOrderEscape = 31;
 
-void encodeValue(RangeEncoder& encoder, uint32_t value, uint32_t bits) { encoder.encodeShift(1, value, bits); }
+void encodeValue(RangeEncoder& encoder, uint32_t value, uint32_t bits) {
+    encoder.encodeShift(1, value, bits);
+}
 
 void checkOrder(uint32_t order) {
     if (order < 4 || order > kMaxPredictionOrder || order % 4 != 0)
@@ -107,7 +109,8 @@ void MonoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, 
     }
 }
 
-void MonoPredictorDecoder::setParameters(int32_t low, int32_t high, uint32_t residueWidth, ProgressSink sink) {
+void MonoPredictorDecoder::setParameters(int32_t low, int32_t high, uint32_t residueWidth,
+                                         ProgressSink sink) {
     lo = low;
     hi = high;
     shift = shiftForWidth(residueWidth);

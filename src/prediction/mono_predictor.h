@@ -25,7 +25,9 @@ inline int32_t clampPrediction(int32_t q, int32_t lo, int32_t hi) {
 }
 
 // The 32-bit two's-complement value v wrapped into the signed (32 - shift)-bit range.
-inline int32_t wrapToWidth(uint32_t v, uint32_t shift) { return static_cast<int32_t>(v << shift) >> shift; }
+inline int32_t wrapToWidth(uint32_t v, uint32_t shift) {
+    return static_cast<int32_t>(v << shift) >> shift;
+}
 
 inline int32_t residueOf(int32_t x, int32_t q, uint32_t shift) {
     return wrapToWidth(static_cast<uint32_t>(x) - static_cast<uint32_t>(q), shift);

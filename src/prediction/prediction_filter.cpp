@@ -19,73 +19,80 @@ void reserveDoubles(Buffer<double>& buffer, size_t count, const char* variable) 
 
 namespace {
 
-// Finishes L[i][k] from its accumulated v and extends the row's running state: the product
-// e[k] = d[k]·L[i][k] used by the later columns, and the diagonal chain.
-inline double finishColumn(double v, double dk, double* e, uint32_t k, double& diagonal) {
-    double l = v / dk;
-    e[k] = dk * l;
-    diagonal = diagonal - ((l * l) * dk);
-    return l;
+// y[t] = y[t] - (x[t]·s) for t < n; independent across t.
+inline void subtractMultiple(double* __restrict y, const double* __restrict x, double s, uint32_t n) {
+    uint32_t t = 0;
+#ifdef ELQ_DOUBLE_LANES
+    const DoubleLanes sv = {s, s};
+    for (; t + 4 <= n; t += 4) {
+        DoubleLanes y0 = loadLanes(y + t) - (loadLanes(x + t) * sv);
+        DoubleLanes y1 = loadLanes(y + t + 2) - (loadLanes(x + t + 2) * sv);
+        storeLanes(y + t, y0);
+        storeLanes(y + t + 2, y1);
+    }
+    if (t + 2 <= n) {
+        storeLanes(y + t, loadLanes(y + t) - (loadLanes(x + t) * sv));
+        t += 2;
+    }
+#endif
+    for (; t < n; ++t)
+        y[t] = y[t] - (x[t] * s);
+}
+
+// L[t] = L[t] / pivot and e[t] = pivot·L[t] for t < n; independent across t.
+inline void divideColumn(double* __restrict l, double* __restrict e, double pivot, uint32_t n) {
+    uint32_t t = 0;
+#ifdef ELQ_DOUBLE_LANES
+    const DoubleLanes pv = {pivot, pivot};
+    for (; t + 2 <= n; t += 2) {
+        DoubleLanes q = loadLanes(l + t) / pv;
+        storeLanes(l + t, q);
+        storeLanes(e + t, pv * q);
+    }
+#endif
+    for (; t < n; ++t) {
+        l[t] = l[t] / pivot;
+        e[t] = pivot * l[t];
+    }
 }
 
 }  // namespace
 
+// The decomposition is defined row by row: for each row i and column k < i,
+//   L[i][k] = (A[i][k] - sum over m < k of (d[m]·L[i][m])·L[k][m]) / d[k],
+//   d[i] = A[i][i] - sum over m < i of (L[i][m]·L[i][m])·d[m],
+// each sum subtracted term by term in ascending m. It is evaluated here column by column instead:
+// once column m is final, its terms are subtracted from every later element. Each element still
+// receives exactly the same terms in the same ascending order, so every rounding is unchanged, but
+// the inner loops run over independent elements in contiguous memory instead of one long chain.
+// The pivots are tested in the same order, so a failure happens at the same pivot.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n) {
-    d[0] = a[0];
-    a[0] = 1.0;
-    double* __restrict e = scratch;
-    for (uint32_t i = 1; i < n; ++i) {
-        double* __restrict ri = a + packedRow(i);
-        // L[i][k] = (A[i][k] - sum over m < k of (d[m]·L[i][m])·L[k][m]) / d[k], each sum in ascending m.
-        // e[m] = d[m]·L[i][m] is the same rounded product for every k, so it is formed once; four
-        // columns run their independent chains side by side over their common prefix, then finish in
-        // turn. The diagonal chain runs alongside: it needs only the L[i][m] finished so far.
-        double diagonal = ri[i];
-        uint32_t k = 0;
-        for (; k + 4 <= i; k += 4) {
-            const double* __restrict r0 = a + packedRow(k);
-            const double* __restrict r1 = r0 + k + 1;
-            const double* __restrict r2 = r1 + k + 2;
-            const double* __restrict r3 = r2 + k + 3;
-            double v0 = ri[k], v1 = ri[k + 1], v2 = ri[k + 2], v3 = ri[k + 3];
-            for (uint32_t m = 0; m < k; ++m) {
-                const double em = e[m];
-                v0 = v0 - (em * r0[m]);
-                v1 = v1 - (em * r1[m]);
-                v2 = v2 - (em * r2[m]);
-                v3 = v3 - (em * r3[m]);
-            }
-            ri[k] = finishColumn(v0, d[k], e, k, diagonal);
-            v1 = v1 - (e[k] * r1[k]);
-            v2 = v2 - (e[k] * r2[k]);
-            v3 = v3 - (e[k] * r3[k]);
-            ri[k + 1] = finishColumn(v1, d[k + 1], e, k + 1, diagonal);
-            v2 = v2 - (e[k + 1] * r2[k + 1]);
-            v3 = v3 - (e[k + 1] * r3[k + 1]);
-            ri[k + 2] = finishColumn(v2, d[k + 2], e, k + 2, diagonal);
-            v3 = v3 - (e[k + 2] * r3[k + 2]);
-            ri[k + 3] = finishColumn(v3, d[k + 3], e, k + 3, diagonal);
+    double* __restrict e = scratch;  // e[i] = d[m]·L[i][m] for the current column m
+    for (uint32_t m = 0; m < n; ++m) {
+        double* __restrict cm = a + columnStart(m, n);
+        const double pivot = cm[0];
+        if (m > 0 && !(std::fabs(pivot) >= 1e-5)) return false;
+        d[m] = pivot;
+        cm[0] = 1.0;
+        const uint32_t below = n - 1 - m;
+        divideColumn(cm + 1, e + 1, pivot, below);
+        for (uint32_t u = 1; u <= below; ++u) {
+            // Column k = m + u: its diagonal, then the elements of rows k + 1 .. n - 1.
+            const double lk = cm[u];
+            double* __restrict ck = a + columnStart(m + u, n);
+            ck[0] = ck[0] - ((lk * lk) * pivot);
+            subtractMultiple(ck + 1, e + u + 1, lk, below - u);
         }
-        for (; k < i; ++k) {
-            const double* __restrict rk = a + packedRow(k);
-            double v = ri[k];
-            for (uint32_t m = 0; m < k; ++m) v = v - (e[m] * rk[m]);
-            ri[k] = finishColumn(v, d[k], e, k, diagonal);
-        }
-        ri[i] = 1.0;
-        if (!(std::fabs(diagonal) >= 1e-5)) return false;
-        d[i] = diagonal;
     }
-    for (uint32_t i = 1; i < n; ++i) {
-        const double* ri = a + packedRow(i);
-        double v = b[i];
-        for (uint32_t m = 0; m < i; ++m) v = v - (ri[m] * b[m]);
-        b[i] = v;
-    }
+    // Forward substitution, b[i] = b[i] - L[i][m]·b[m] in ascending m, likewise column by column.
+    for (uint32_t m = 0; m + 1 < n; ++m)
+        subtractMultiple(b + m + 1, a + columnStart(m, n) + 1, b[m], n - 1 - m);
     b[n - 1] = b[n - 1] / d[n - 1];
     for (uint32_t i = n - 1; i-- > 0;) {
+        const double* ci = a + columnStart(i, n);
         double v = b[i] / d[i];
-        for (uint32_t m = i + 1; m < n; ++m) v = v - (b[m] * a[packedRow(m) + i]);
+        for (uint32_t t = 1; i + t < n; ++t)
+            v = v - (b[i + t] * ci[t]);
         b[i] = v;
     }
     return true;
@@ -127,13 +134,36 @@ void PredictionFilter::init(uint32_t filterOrder, uint32_t interval, double forg
 }
 
 void PredictionFilter::startStatistics() {
-    // Products of the order - 1 real samples before x and the zero start value.
+    // S[i][j] = h[i+1]·h[j+1]: products of the order - 1 real samples before x and the zero start value.
     const double* h = history.newest();
-    for (uint32_t i = 0; i < order; ++i) {
-        double* si = s.data() + packedRow(i);
-        for (uint32_t j = 0; j <= i; ++j) si[j] = h[i + 1] * h[j + 1];
+    for (uint32_t j = 0; j < order; ++j) {
+        double* sj = s.data() + columnStart(j, order);
+        for (uint32_t t = 0; j + t < order; ++t)
+            sj[t] = h[j + t + 1] * h[j + 1];
     }
     lastSolve = order;
+}
+
+// A[i][0] = ((r[i] - h[i]·h[0])·inv) + correction, A[i][j] = ((A[i-1][j-1] - h[j]·h[i])·inv) + correction;
+// built column by column, each column from the one before it.
+template <Correction mode>
+void PredictionFilter::buildMatrix(double g) {
+    const uint32_t p = order;
+    const double inv = 1.0 / lambda;
+    const double* h = history.newest();
+    const double* rr = r.data();
+    double* __restrict c0 = a.data();
+    double* __restrict s0 = s.data();
+    for (uint32_t i = 0; i < p; ++i)
+        c0[i] = withCorrection<mode>((rr[i] - (h[i] * h[0])) * inv, s0, i, g);
+    for (uint32_t j = 1; j < p; ++j) {
+        double* __restrict cj = a.data() + columnStart(j, p);
+        const double* __restrict cp = a.data() + columnStart(j - 1, p);
+        double* __restrict sj = s.data() + columnStart(j, p);
+        const double hj = h[j];
+        for (uint32_t t = 0; j + t < p; ++t)
+            cj[t] = withCorrection<mode>((cp[t] - (hj * h[j + t])) * inv, sj, t, g);
+    }
 }
 
 void PredictionFilter::solve() {
@@ -144,44 +174,22 @@ void PredictionFilter::solve() {
         // Near-silent: keep (or return to) the previous-sample predictor.
         if (rr[0] != 0.0 && rr[0] < 1e-9) memset(rr, 0, (p + 1) * sizeof(double));
         ww[0] = 1.0;
-        for (uint32_t k = 1; k < p; ++k) ww[k] = 0.0;
+        for (uint32_t k = 1; k < p; ++k)
+            ww[k] = 0.0;
         return;
     }
-    const double* h = history.newest();
-    const double inv = 1.0 / lambda;
-    const double h0 = h[0];
-    double* am = a.data();
     if (count < kStartupCorrectionEnd) {
-        const double g = powerBySquaring(lambda, count - lastSolve);
-        for (uint32_t i = 0; i < p; ++i) {
-            double* __restrict ri = am + packedRow(i);
-            const double* __restrict rp = ri - i;  // row i - 1; not read for i == 0
-            double* __restrict si = s.data() + packedRow(i);
-            const double hi = h[i];
-            double scaled = g * si[0];
-            si[0] = scaled;
-            ri[0] = ((rr[i] - (hi * h0)) * inv) + scaled;
-            for (uint32_t j = 1; j <= i; ++j) {
-                double sj = g * si[j];
-                si[j] = sj;
-                ri[j] = ((rp[j - 1] - (h[j] * hi)) * inv) + sj;
-            }
-            ww[i] = rr[i + 1];
-        }
+        buildMatrix<Correction::scale>(powerBySquaring(lambda, count - lastSolve));
     } else {
-        for (uint32_t i = 0; i < p; ++i) {
-            double* __restrict ri = am + packedRow(i);
-            const double* __restrict rp = ri - i;
-            const double hi = h[i];
-            ri[0] = (rr[i] - (hi * h0)) * inv;
-            for (uint32_t j = 1; j <= i; ++j) ri[j] = (rp[j - 1] - (h[j] * hi)) * inv;
-            ww[i] = rr[i + 1];
-        }
+        buildMatrix<Correction::none>(0.0);
     }
-    if (decomposeAndSolve(am, d.data(), ww, scratch.data(), p)) return;
+    for (uint32_t i = 0; i < p; ++i)
+        ww[i] = rr[i + 1];
+    if (decomposeAndSolve(a.data(), d.data(), ww, scratch.data(), p)) return;
     // Singular system: a signal whose autocorrelation repeats exactly at lag k is predicted by the
     // sample k places back; otherwise by the previous sample.
-    for (uint32_t k = 0; k < p; ++k) ww[k] = 0.0;
+    for (uint32_t k = 0; k < p; ++k)
+        ww[k] = 0.0;
     for (uint32_t k = 1; k <= p; ++k) {
         if (rr[0] == rr[k]) {
             ww[k - 1] = 1.0;

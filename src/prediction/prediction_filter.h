@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/allocator.h"
 
@@ -50,10 +51,33 @@ inline void accumulatePrediction(const double* h, const double* w, uint32_t n, d
     b = sb;
 }
 
-// r[k] = (lambda·r[k]) + (x·h[k]) for k < n; independent across k, so it may run in vector lanes.
+#if defined(__GNUC__) || defined(__clang__)
+#define ELQ_DOUBLE_LANES 1
+// Two doubles in one register. Lane-wise operations round each lane exactly as the scalar operation
+// does, so they serve wherever the lanes are independent; never for a running sum.
+typedef double DoubleLanes __attribute__((vector_size(16)));
+inline DoubleLanes loadLanes(const double* p) {
+    DoubleLanes v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void storeLanes(double* p, DoubleLanes v) {
+    memcpy(p, &v, sizeof v);
+}
+#endif
+
+// r[k] = (lambda·r[k]) + (x·h[k]) for k < n; independent across k.
 inline void accumulateCorrelation(double* __restrict r, const double* __restrict h, double x, double lambda,
                                   uint32_t n) {
-    for (uint32_t k = 0; k < n; ++k) r[k] = (lambda * r[k]) + (x * h[k]);
+    uint32_t k = 0;
+#ifdef ELQ_DOUBLE_LANES
+    const DoubleLanes lv = {lambda, lambda};
+    const DoubleLanes xv = {x, x};
+    for (; k + 2 <= n; k += 2)
+        storeLanes(r + k, (lv * loadLanes(r + k)) + (xv * loadLanes(h + k)));
+#endif
+    for (; k < n; ++k)
+        r[k] = (lambda * r[k]) + (x * h[k]);
 }
 
 // base^exponent by square-and-multiply, lowest exponent bit first.
@@ -67,13 +91,36 @@ inline double powerBySquaring(double base, uint32_t exponent) {
     return result;
 }
 
-// Lower triangles are stored packed by rows: row i holds columns 0..i from offset i(i+1)/2.
-inline uint32_t packedRow(uint32_t i) { return i * (i + 1) / 2; }
-inline uint32_t packedSize(uint32_t n) { return n * (n + 1) / 2; }
+// Symmetric n x n matrices keep their lower triangle packed by columns: column j holds the rows
+// j..n-1 from offset columnStart(j, n), so A[i][j] is at columnStart(j, n) + (i - j). Every loop over
+// a column then runs over contiguous memory, and A[i-1][j-1] sits at the same offset in column j-1.
+inline uint32_t columnStart(uint32_t j, uint32_t n) {
+    return j * n - j * (j - 1) / 2;
+}
+inline uint32_t packedSize(uint32_t n) {
+    return n * (n + 1) / 2;
+}
 
-// LDL^T decomposition of the packed lower triangle `a` (n x n, in place: unit-diagonal L below the
-// diagonal, D into d), then solution of A·x = b in place in b. Fails, leaving b untouched, as soon as
-// a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds n doubles.
+// How a matrix build treats the start-up correction S: scale it by g and add the scaled value,
+// add it as it stands, or leave it out (no addition at all, so the sign of a zero is kept).
+enum class Correction { scale, current, none };
+
+template <Correction mode>
+inline double withCorrection(double value, double* s, uint32_t t, double g) {
+    if constexpr (mode == Correction::scale) {
+        double scaled = g * s[t];
+        s[t] = scaled;
+        return value + scaled;
+    } else if constexpr (mode == Correction::current) {
+        return value + s[t];
+    } else {
+        return value;
+    }
+}
+
+// LDL^T decomposition of the column-packed lower triangle `a` (n x n, in place: unit-diagonal L below
+// the diagonal, D into d), then solution of A·x = b in place in b. Fails, leaving b untouched, as soon
+// as a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds n doubles.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n);
 
 // Newest-first history of one channel's samples in a linear buffer filled downwards, so the window
@@ -131,6 +178,8 @@ public:
 private:
     void startStatistics();
     void solve();
+    template <Correction mode>
+    void buildMatrix(double g);
 
     uint32_t count = 0;
     uint32_t lastSolve = 0;
@@ -141,9 +190,9 @@ private:
     Buffer<double> r;        // order + 1 weighted autocorrelations
     Buffer<double> w;        // order coefficients; w[k] multiplies h[k]
     Buffer<double> d;        // pivots of the decomposition
-    Buffer<double> scratch;  // decomposition row products
-    Buffer<double> s;        // start-up correction matrix, packed lower triangle
-    Buffer<double> a;        // system matrix, packed lower triangle, decomposed in place
+    Buffer<double> scratch;  // decomposition column products
+    Buffer<double> s;        // start-up correction matrix, column-packed lower triangle
+    Buffer<double> a;        // system matrix, column-packed lower triangle, decomposed in place
 };
 
 // Makes `buffer` hold at least `count` doubles, reallocating only when it is too small.

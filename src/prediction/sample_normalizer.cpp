@@ -30,7 +30,9 @@ int64_t ceilDivide(int64_t n, int64_t g) {
     return (n % g != 0 && n > 0) ? q + 1 : q;
 }
 
-bool fitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+bool fitsInt32(int64_t v) {
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
 
 bool fitsField(int32_t value, uint32_t bits) {
     int64_t half = int64_t{1} << (bits - 1);
@@ -63,7 +65,8 @@ void ChannelGrid::analyze(int32_t* samples, uint32_t count, uint32_t stride, uin
     max = mappedMax = hi;
 
     uint32_t first = 0;
-    while (first < count && (samples[first * stride] == lo || samples[first * stride] == hi)) ++first;
+    while (first < count && (samples[first * stride] == lo || samples[first * stride] == hi))
+        ++first;
     if (first == count) return;
     const int64_t f = samples[first * stride];
     // Differences of 32-bit samples always fit 32 unsigned bits when formed in 64 bits.
@@ -155,13 +158,17 @@ uint32_t residueWidthFor(int32_t lo, int32_t hi) {
     return m < 2 ? 2 : static_cast<uint32_t>(std::bit_width(m)) + 1;
 }
 
-void SampleNormalizerEncoder::setSampleBits(uint32_t bits) { sampleBits = checkedSampleBits(bits); }
+void SampleNormalizerEncoder::setSampleBits(uint32_t bits) {
+    sampleBits = checkedSampleBits(bits);
+}
 
 void SampleNormalizerEncoder::analyze(int32_t* samples, uint32_t count) {
     grid.analyze(samples, count, 1, sampleBits);
 }
 
-void SampleNormalizerEncoder::writeParameters(RangeEncoder& encoder) { grid.write(encoder, sampleBits); }
+void SampleNormalizerEncoder::writeParameters(RangeEncoder& encoder) {
+    grid.write(encoder, sampleBits);
+}
 
 void SampleNormalizerEncoder::query(int32_t& lo, int32_t& hi, uint32_t& residueWidth) const {
     lo = grid.mappedMin;
@@ -169,9 +176,13 @@ void SampleNormalizerEncoder::query(int32_t& lo, int32_t& hi, uint32_t& residueW
     residueWidth = residueWidthFor(lo, hi);
 }
 
-void SampleNormalizerDecoder::setSampleBits(uint32_t bits) { sampleBits = checkedSampleBits(bits); }
+void SampleNormalizerDecoder::setSampleBits(uint32_t bits) {
+    sampleBits = checkedSampleBits(bits);
+}
 
-void SampleNormalizerDecoder::readParameters(RangeDecoder& decoder) { grid.read(decoder, sampleBits); }
+void SampleNormalizerDecoder::readParameters(RangeDecoder& decoder) {
+    grid.read(decoder, sampleBits);
+}
 
 void SampleNormalizerDecoder::query(int32_t& lo, int32_t& hi, uint32_t& residueWidth) const {
     lo = grid.mappedMin;
@@ -179,7 +190,9 @@ void SampleNormalizerDecoder::query(int32_t& lo, int32_t& hi, uint32_t& residueW
     residueWidth = residueWidthFor(lo, hi);
 }
 
-void SampleNormalizerDecoder::restore(int32_t* samples, uint32_t count) const { grid.restore(samples, count, 1); }
+void SampleNormalizerDecoder::restore(int32_t* samples, uint32_t count) const {
+    grid.restore(samples, count, 1);
+}
 
 namespace {
 
@@ -194,7 +207,9 @@ void queryPair(const ChannelGrid* grids, int32_t& loLeft, int32_t& hiLeft, int32
 
 }  // namespace
 
-void StereoSampleNormalizerEncoder::setSampleBits(uint32_t bits) { sampleBits = checkedSampleBits(bits); }
+void StereoSampleNormalizerEncoder::setSampleBits(uint32_t bits) {
+    sampleBits = checkedSampleBits(bits);
+}
 
 void StereoSampleNormalizerEncoder::analyze(int32_t* samples, uint32_t count) {
     grids[0].analyze(samples, (count + 1) / 2, 2, sampleBits);
@@ -206,20 +221,22 @@ void StereoSampleNormalizerEncoder::writeParameters(RangeEncoder& encoder) {
     grids[1].write(encoder, sampleBits);
 }
 
-void StereoSampleNormalizerEncoder::query(int32_t& loLeft, int32_t& hiLeft, int32_t& loRight, int32_t& hiRight,
-                                          uint32_t& residueWidth) const {
+void StereoSampleNormalizerEncoder::query(int32_t& loLeft, int32_t& hiLeft, int32_t& loRight,
+                                          int32_t& hiRight, uint32_t& residueWidth) const {
     queryPair(grids, loLeft, hiLeft, loRight, hiRight, residueWidth);
 }
 
-void StereoSampleNormalizerDecoder::setSampleBits(uint32_t bits) { sampleBits = checkedSampleBits(bits); }
+void StereoSampleNormalizerDecoder::setSampleBits(uint32_t bits) {
+    sampleBits = checkedSampleBits(bits);
+}
 
 void StereoSampleNormalizerDecoder::readParameters(RangeDecoder& decoder) {
     grids[0].read(decoder, sampleBits);
     grids[1].read(decoder, sampleBits);
 }
 
-void StereoSampleNormalizerDecoder::query(int32_t& loLeft, int32_t& hiLeft, int32_t& loRight, int32_t& hiRight,
-                                          uint32_t& residueWidth) const {
+void StereoSampleNormalizerDecoder::query(int32_t& loLeft, int32_t& hiLeft, int32_t& loRight,
+                                          int32_t& hiRight, uint32_t& residueWidth) const {
     queryPair(grids, loLeft, hiLeft, loRight, hiRight, residueWidth);
 }
 

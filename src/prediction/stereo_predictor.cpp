@@ -75,87 +75,78 @@ void StereoFilter::update(uint32_t channel, int32_t sample) {
 }
 
 void StereoFilter::startStatistics(Channel& own, const Channel& other) {
+    // Regressors z_m: own[m + 1] for m < a, other[m - a] for m >= a. Row and column a are skipped:
+    // they belong to the newest other sample, y itself.
     const double* h = own.history.newest();
     const double* o = other.history.newest();
     const uint32_t na = ownOrder;
-    for (uint32_t i = 0; i < na; ++i) {
-        double* si = own.s.data() + packedRow(i);
-        for (uint32_t j = 0; j <= i; ++j) si[j] = h[i + 1] * h[j + 1];
+    for (uint32_t j = 0; j < na; ++j) {
+        double* sj = own.s.data() + columnStart(j, order);
+        for (uint32_t i = j; i < na; ++i)
+            sj[i - j] = h[i + 1] * h[j + 1];
+        for (uint32_t i = na + 1; i < order; ++i)
+            sj[i - j] = o[i - na] * h[j + 1];
     }
-    // Row a and column a are skipped: they belong to the newest other sample, y itself.
-    for (uint32_t i = na + 1; i < order; ++i) {
-        double* si = own.s.data() + packedRow(i);
-        for (uint32_t j = 0; j < na; ++j) si[j] = o[i - na] * h[j + 1];
-        for (uint32_t j = na + 1; j <= i; ++j) si[j] = o[j - na] * o[i - na];
+    for (uint32_t j = na + 1; j < order; ++j) {
+        double* sj = own.s.data() + columnStart(j, order);
+        for (uint32_t i = j; i < order; ++i)
+            sj[i - j] = o[j - na] * o[i - na];
     }
     own.lastSolve = na;
 }
 
-namespace {
-
-// The start-up correction term of one matrix element: scaled by g and added, added as it stands,
-// or left out (no addition at all, so the sign of a zero is kept).
-template <int mode>
-inline double withCorrection(double value, double* si, uint32_t j, double g) {
-    if constexpr (mode == 0) {
-        double scaled = g * si[j];
-        si[j] = scaled;
-        return value + scaled;
-    } else if constexpr (mode == 1) {
-        return value + si[j];
-    } else {
-        return value;
-    }
-}
-
-}  // namespace
-
-template <StereoFilter::Correction mode>
-void StereoFilter::buildOwnRows(Channel& own, double g, double inv) {
-    constexpr int m = static_cast<int>(mode);
-    const double* h = own.history.newest();
-    const double* r = own.r.data();
-    double* w = own.w.data();
-    double* rowA = a.data() + packedRow(ownOrder);
-    const double h0 = h[0];
-    for (uint32_t i = 0; i < ownOrder; ++i) {
-        double* __restrict ri = a.data() + packedRow(i);
-        const double* __restrict rp = ri - i;  // row i - 1; not read for i == 0
-        double* __restrict si = own.s.data() + packedRow(i);
-        const double hi = h[i];
-        ri[0] = withCorrection<m>((r[2 * i] - (hi * h0)) * inv, si, 0, g);
-        for (uint32_t j = 1; j <= i; ++j) ri[j] = withCorrection<m>((rp[j - 1] - (h[j] * hi)) * inv, si, j, g);
-        w[i] = r[2 * i + 2];
-        rowA[i] = r[2 * i + 1];
-    }
-}
-
-template <StereoFilter::Correction mode>
-void StereoFilter::buildOtherRows(Channel& own, const Channel& other, double g, double inv) {
-    constexpr int m = static_cast<int>(mode);
+// Builds the system of one channel into `a`, laid out for size n: n = P gives the full system,
+// n = a the own-channel system alone (its first a rows and columns). With o_i = other[i-a-1] and
+// S the correction term chosen by `mode`:
+//   own rows i < a:   A[i][0] = ((r[2i] - own[i]·own[0])·inv) + S
+//                     A[i][j] = ((A[i-1][j-1] - own[j]·own[i])·inv) + S
+//   row a, j < a:     A[a][j] = r[2j+1] as it stands
+//   rows i > a, j < a: A[i][0] = ((r[2i] - o_i·own[0])·inv) + S
+//                     A[i][j] = ((A[i-1][j-1] - o_i·own[j])·inv) + S
+//   column a:         A[i][a] = r[2i+1] as it stands
+//   i >= j > a:       A[i][j] = ((A[i-1][j-1] - other[j-a-1]·o_i)·inv) + S
+// Built column by column, each from the one before it (A[i-1][j-1] sits at the same offset in
+// column j-1); only the dependencies fix the order, each element's arithmetic is as listed.
+template <Correction mode>
+void StereoFilter::buildMatrix(Channel& own, const Channel& other, double g, uint32_t n) {
+    const double inv = 1.0 / lambda;
     const double* h = own.history.newest();
     const double* o = other.history.newest();
     const double* r = own.r.data();
-    double* w = own.w.data();
     const uint32_t na = ownOrder;
-    const double h0 = h[0];
-    // Row a: the raw correlations of y; the own part was set with the own rows.
-    a[packedRow(na) + na] = r[2 * na + 1];
-    w[na] = r[2 * na + 2];
-    for (uint32_t i = na + 1; i < order; ++i) {
-        double* __restrict ri = a.data() + packedRow(i);
-        const double* __restrict rp = ri - i;
-        double* __restrict si = own.s.data() + packedRow(i);
-        const double oi = o[i - na - 1];
-        // Mixed block: the other-channel regressor of row i against the own regressors.
-        ri[0] = withCorrection<m>((r[2 * i] - (oi * h0)) * inv, si, 0, g);
-        for (uint32_t j = 1; j < na; ++j) ri[j] = withCorrection<m>((rp[j - 1] - (oi * h[j])) * inv, si, j, g);
-        // Cross block: column a is the raw correlation with y; the rest shift down the diagonal.
-        ri[na] = r[2 * i + 1];
-        for (uint32_t j = na + 1; j <= i; ++j)
-            ri[j] = withCorrection<m>((rp[j - 1] - (o[j - na - 1] * oi)) * inv, si, j, g);
-        w[i] = r[2 * i + 2];
+    const bool full = n == order;
+    for (uint32_t j = 0; j < na; ++j) {
+        double* __restrict cj = a.data() + columnStart(j, n);
+        const double* __restrict cp = a.data() + (j > 0 ? columnStart(j - 1, n) : 0);
+        double* __restrict sj = own.s.data() + columnStart(j, order);
+        const double hj = h[j];
+        for (uint32_t i = j; i < na; ++i) {
+            double base = j == 0 ? r[2 * i] : cp[i - j];
+            cj[i - j] = withCorrection<mode>((base - (hj * h[i])) * inv, sj, i - j, g);
+        }
+        if (!full) continue;
+        cj[na - j] = r[2 * j + 1];
+        for (uint32_t i = na + 1; i < order; ++i) {
+            double base = j == 0 ? r[2 * i] : cp[i - j];
+            cj[i - j] = withCorrection<mode>((base - (o[i - na - 1] * hj)) * inv, sj, i - j, g);
+        }
     }
+    if (full) {
+        double* ca = a.data() + columnStart(na, order);
+        for (uint32_t i = na; i < order; ++i)
+            ca[i - na] = r[2 * i + 1];
+        for (uint32_t j = na + 1; j < order; ++j) {
+            double* __restrict cj = a.data() + columnStart(j, order);
+            const double* __restrict cp = a.data() + columnStart(j - 1, order);
+            double* __restrict sj = own.s.data() + columnStart(j, order);
+            const double oj = o[j - na - 1];
+            for (uint32_t i = j; i < order; ++i)
+                cj[i - j] = withCorrection<mode>((cp[i - j] - (oj * o[i - na - 1])) * inv, sj, i - j, g);
+        }
+    }
+    double* w = own.w.data();
+    for (uint32_t i = 0; i < n; ++i)
+        w[i] = r[2 * i + 2];
 }
 
 void StereoFilter::solve(Channel& own, const Channel& other) {
@@ -164,21 +155,19 @@ void StereoFilter::solve(Channel& own, const Channel& other) {
     if (!(r[0] >= 0.5)) {
         if (r[0] != 0.0 && r[0] < 1e-9) memset(r, 0, (2 * order + 1) * sizeof(double));
         w[0] = 1.0;
-        for (uint32_t k = 1; k < order; ++k) w[k] = 0.0;
+        for (uint32_t k = 1; k < order; ++k)
+            w[k] = 0.0;
         return;
     }
-    const double inv = 1.0 / lambda;
     const bool correction = own.count < kStartupCorrectionEnd;
     if (correction) {
-        const double g = powerBySquaring(lambda, own.count - own.lastSolve);
-        buildOwnRows<Correction::scale>(own, g, inv);
-        buildOtherRows<Correction::scale>(own, other, g, inv);
+        buildMatrix<Correction::scale>(own, other, powerBySquaring(lambda, own.count - own.lastSolve), order);
     } else {
-        buildOwnRows<Correction::none>(own, 0.0, inv);
-        buildOtherRows<Correction::none>(own, other, 0.0, inv);
+        buildMatrix<Correction::none>(own, other, 0.0, order);
     }
     if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), order)) return;
-    for (uint32_t k = 0; k < order; ++k) w[k] = 0.0;
+    for (uint32_t k = 0; k < order; ++k)
+        w[k] = 0.0;
     for (uint32_t k = 1; k <= order; ++k) {
         if (r[0] == r[2 * k]) {
             w[k - 1] = 1.0;
@@ -187,21 +176,22 @@ void StereoFilter::solve(Channel& own, const Channel& other) {
     }
     // Own channel alone. The correction matrix was already scaled above, so it is added as it stands.
     if (correction) {
-        buildOwnRows<Correction::current>(own, 0.0, inv);
+        buildMatrix<Correction::current>(own, other, 0.0, ownOrder);
     } else {
-        buildOwnRows<Correction::none>(own, 0.0, inv);
+        buildMatrix<Correction::none>(own, other, 0.0, ownOrder);
     }
     if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), ownOrder)) return;
     // w[1..a-1] keep the right-hand side loaded for this solve; stored files depend on it.
     w[0] = 1.0;
 }
 
-void StereoPredictorEncoder::setParameters(uint32_t memory, uint32_t totalOrder, uint32_t cross, uint32_t interval,
-                                           int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
-                                           uint32_t residueWidth, ProgressSink sink) {
+void StereoPredictorEncoder::setParameters(uint32_t memory, uint32_t totalOrder, uint32_t cross,
+                                           uint32_t interval, int32_t loLeft, int32_t hiLeft, int32_t loRight,
+                                           int32_t hiRight, uint32_t residueWidth, ProgressSink sink) {
     checkFilterSettings(memory, interval);
     if (!validOrderPair(totalOrder, cross))
-        throwError(UNKNOWN, "stereo orders must be multiples of 4 with 4 <= cross order <= own order, total <= 128");
+        throwError(UNKNOWN,
+                   "stereo orders must be multiples of 4 with 4 <= cross order <= own order, total <= 128");
     memoryLength = memory;
     order = totalOrder;
     crossOrder = cross;

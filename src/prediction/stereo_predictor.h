@@ -41,16 +41,12 @@ private:
         SampleHistory history;
         Buffer<double> r;
         Buffer<double> w;
-        Buffer<double> s;  // start-up correction, packed lower triangle; row and column a stay zero
+        Buffer<double> s;  // start-up correction, column-packed P x P; row and column a stay zero
     };
-    enum class Correction { scale, current, none };
-
     void startStatistics(Channel& own, const Channel& other);
     void solve(Channel& own, const Channel& other);
     template <Correction mode>
-    void buildOwnRows(Channel& own, double g, double inv);
-    template <Correction mode>
-    void buildOtherRows(Channel& own, const Channel& other, double g, double inv);
+    void buildMatrix(Channel& own, const Channel& other, double g, uint32_t n);
 
     Channel channels[2];
     Buffer<double> a;  // system matrix shared by both channels as scratch
@@ -66,8 +62,8 @@ private:
 class StereoPredictorEncoder {
 public:
     void setParameters(uint32_t memoryLength, uint32_t order, uint32_t crossOrder, uint32_t solveInterval,
-                       int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight, uint32_t residueWidth,
-                       ProgressSink progress);
+                       int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
+                       uint32_t residueWidth, ProgressSink progress);
     void writeParameters(RangeEncoder& encoder);
     // count is the number of interleaved values (even); each call starts from fresh filters.
     void predictBlock(const int32_t* samples, uint32_t count, int32_t* residues);
@@ -86,8 +82,8 @@ private:
 
 class StereoPredictorDecoder {
 public:
-    void setParameters(int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight, uint32_t residueWidth,
-                       ProgressSink progress);
+    void setParameters(int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
+                       uint32_t residueWidth, ProgressSink progress);
     // Throws UNKNOWN for an order pair this codec cannot run.
     void readParameters(RangeDecoder& decoder);
     // residues may equal samples (in place); count is even. Continues across calls.

@@ -46,16 +46,19 @@ struct NaiveFilter {
     }
     void update(int32_t sample) {
         double x = sample;
-        for (int i = p; i > 0; --i) h[i] = h[i - 1];
+        for (int i = p; i > 0; --i)
+            h[i] = h[i - 1];
         h[0] = x;
         ++count;
         if (count < static_cast<uint32_t>(p)) return;
         if (count == static_cast<uint32_t>(p)) {
             for (int i = 0; i < p; ++i)
-                for (int j = 0; j <= i; ++j) S[i][j] = h[i + 1] * h[j + 1];
+                for (int j = 0; j <= i; ++j)
+                    S[i][j] = h[i + 1] * h[j + 1];
             lastSolve = p;
         }
-        for (int k = 0; k <= p; ++k) r[k] = (lambda * r[k]) + (x * h[k]);
+        for (int k = 0; k <= p; ++k)
+            r[k] = (lambda * r[k]) + (x * h[k]);
         if (count - lastSolve >= K) {
             solve();
             lastSolve = count;
@@ -84,12 +87,14 @@ struct NaiveFilter {
             } else {
                 for (int i = 0; i < p; ++i) {
                     A[i][0] = (r[i] - h[i] * h[0]) * inv;
-                    for (int j = 1; j <= i; ++j) A[i][j] = (A[i - 1][j - 1] - h[j] * h[i]) * inv;
+                    for (int j = 1; j <= i; ++j)
+                        A[i][j] = (A[i - 1][j - 1] - h[j] * h[i]) * inv;
                     w[i] = r[i + 1];
                 }
             }
             if (ldl(p, w)) return;
-            for (int k = 0; k < p; ++k) w[k] = 0.0;
+            for (int k = 0; k < p; ++k)
+                w[k] = 0.0;
             for (int k = 1; k <= p; ++k) {
                 if (r[0] == r[k]) {
                     w[k - 1] = 1.0;
@@ -99,9 +104,11 @@ struct NaiveFilter {
             w[0] = 1.0;
         } else {
             if (r[0] != 0.0 && r[0] < 1e-9)
-                for (int k = 0; k <= p; ++k) r[k] = 0.0;
+                for (int k = 0; k <= p; ++k)
+                    r[k] = 0.0;
             w[0] = 1.0;
-            for (int k = 1; k < p; ++k) w[k] = 0.0;
+            for (int k = 1; k < p; ++k)
+                w[k] = 0.0;
         }
     }
     bool ldl(int n, double* b) {
@@ -110,31 +117,37 @@ struct NaiveFilter {
         for (int i = 1; i < n; ++i) {
             for (int k = 0; k < i; ++k) {
                 double v = A[i][k];
-                for (int m = 0; m < k; ++m) v = v - ((d[m] * A[i][m]) * A[k][m]);
+                for (int m = 0; m < k; ++m)
+                    v = v - ((d[m] * A[i][m]) * A[k][m]);
                 A[i][k] = v / d[k];
             }
             double v = A[i][i];
             A[i][i] = 1.0;
-            for (int m = 0; m < i; ++m) v = v - ((A[i][m] * A[i][m]) * d[m]);
+            for (int m = 0; m < i; ++m)
+                v = v - ((A[i][m] * A[i][m]) * d[m]);
             if (std::fabs(v) < 1e-5 || std::isnan(v)) return false;
             d[i] = v;
         }
         for (int i = 1; i < n; ++i) {
             double v = b[i];
-            for (int m = 0; m < i; ++m) v = v - (A[i][m] * b[m]);
+            for (int m = 0; m < i; ++m)
+                v = v - (A[i][m] * b[m]);
             b[i] = v;
         }
         b[n - 1] = b[n - 1] / d[n - 1];
         for (int i = n - 2; i >= 0; --i) {
             double v = b[i] / d[i];
-            for (int m = i + 1; m < n; ++m) v = v - (b[m] * A[m][i]);
+            for (int m = i + 1; m < n; ++m)
+                v = v - (b[m] * A[m][i]);
             b[i] = v;
         }
         return true;
     }
 };
 
-double lambdaOf(uint32_t n) { return (n - 1.0) / n; }
+double lambdaOf(uint32_t n) {
+    return (n - 1.0) / n;
+}
 
 // Runs both filters over `signal`; returns how many predictions were INT32_MIN.
 int expectSameAsReference(const std::vector<int32_t>& signal, int order, uint32_t interval, uint32_t memory) {
@@ -188,7 +201,8 @@ TEST(PredictionFilter, AllZeroInputPredictsZero) {
         filter.update(0);
     }
     EXPECT_EQ(filter.coefficients()[0], 1.0);
-    for (int k = 1; k < 32; ++k) EXPECT_EQ(filter.coefficients()[k], 0.0);
+    for (int k = 1; k < 32; ++k)
+        EXPECT_EQ(filter.coefficients()[k], 0.0);
 }
 
 TEST(PredictionFilter, FirstOrderPlusIntervalSamplesRepeatThePreviousSample) {
@@ -221,7 +235,8 @@ TEST(PredictionFilter, PeriodicSignalFallsBackToTheSampleOnePeriodBack) {
         filter.update(x);
     }
     EXPECT_EQ(exact, 2000);
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(filter.coefficients()[k], k == 4 ? 1.0 : 0.0) << k;
+    for (int k = 0; k < 16; ++k)
+        EXPECT_EQ(filter.coefficients()[k], k == 4 ? 1.0 : 0.0) << k;
 }
 
 TEST(PredictionFilter, RoundsTiesToEvenThenTestsTheRange) {
@@ -231,7 +246,7 @@ TEST(PredictionFilter, RoundsTiesToEvenThenTestsTheRange) {
     EXPECT_EQ(roundPrediction(-0.5), 0);
     EXPECT_EQ(roundPrediction(2147483647.4), INT32_MAX);
     EXPECT_EQ(roundPrediction(2147483646.5), 2147483646);
-    EXPECT_EQ(roundPrediction(2147483647.5), INT32_MIN);  // rounds to 2^31, out of range
+    EXPECT_EQ(roundPrediction(2147483647.5), INT32_MIN);   // rounds to 2^31, out of range
     EXPECT_EQ(roundPrediction(-2147483648.5), INT32_MIN);  // rounds to -2^31 itself
     EXPECT_EQ(roundPrediction(-2147483647.5), INT32_MIN);  // rounds to -2^31 too (even)
     EXPECT_EQ(roundPrediction(-2147483646.5), -2147483646);

@@ -36,7 +36,8 @@ inline std::vector<int32_t> whiteNoise(uint32_t count, int32_t lo, int32_t hi, u
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int32_t> pick(lo, hi);
     std::vector<int32_t> out(count);
-    for (auto& v : out) v = pick(rng);
+    for (auto& v : out)
+        v = pick(rng);
     return out;
 }
 
