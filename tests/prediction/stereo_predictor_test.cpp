@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 
+#include "prediction/sample_normalizer.h"
 #include "prediction_test_support.h"
 
 namespace elq {
@@ -259,6 +262,179 @@ TEST(StereoFilter, MatchesReferenceThroughTheOwnChannelFallbacks) {
                                                        }()),
                                       8, 4, 256, 64);
     EXPECT_GT(late->ownFallbacks, 0);
+}
+
+struct StereoSettings {
+    uint32_t memoryLength, order, crossOrder, solveInterval, sampleBits;
+};
+
+// Normalizer, predictor and raw residueWidth-bit residues through the range coder; decoded with
+// reconstruction in slices of `slice` values.
+void expectStereoRoundTrip(std::vector<int32_t> values, StereoSettings s, uint32_t slice) {
+    SCOPED_TRACE(testing::Message() << "N " << s.memoryLength << " P " << s.order << " c " << s.crossOrder
+                                    << " K " << s.solveInterval << " bits " << s.sampleBits << " slice "
+                                    << slice);
+    const std::vector<int32_t> original = values;
+    const uint32_t count = static_cast<uint32_t>(values.size());
+    uint32_t width = 0;
+    test::CodedBytes coded([&](RangeEncoder& encoder) {
+        StereoSampleNormalizerEncoder normalizer;
+        normalizer.setSampleBits(s.sampleBits);
+        normalizer.analyze(values.data(), count);
+        normalizer.writeParameters(encoder);
+        int32_t lo[2], hi[2];
+        normalizer.query(lo[0], hi[0], lo[1], hi[1], width);
+        StereoPredictorEncoder predictor;
+        predictor.setParameters(s.memoryLength, s.order, s.crossOrder, s.solveInterval, lo[0], hi[0], lo[1],
+                                hi[1], width, {});
+        predictor.writeParameters(encoder);
+        std::vector<int32_t> residues(count);
+        predictor.predictBlock(values.data(), count, residues.data());
+        for (int32_t r : residues)
+            encoder.encodeBits(static_cast<uint32_t>(r) & (~0u >> (32 - width)), width);
+    });
+    RangeDecoder& decoder = coded.decoder();
+    StereoSampleNormalizerDecoder normalizer;
+    normalizer.setSampleBits(s.sampleBits);
+    normalizer.readParameters(decoder);
+    int32_t lo[2], hi[2];
+    uint32_t decodedWidth;
+    normalizer.query(lo[0], hi[0], lo[1], hi[1], decodedWidth);
+    ASSERT_EQ(decodedWidth, width);
+    StereoPredictorDecoder predictor;
+    predictor.setParameters(lo[0], hi[0], lo[1], hi[1], decodedWidth, {});
+    predictor.readParameters(decoder);
+    std::vector<int32_t> out(count);
+    for (auto& v : out)
+        v = static_cast<int32_t>(decoder.decodeBits(width) << (32 - width)) >> (32 - width);
+    for (uint32_t start = 0; start < count; start += slice) {
+        uint32_t n = std::min(slice, count - start);
+        predictor.reconstructBlock(out.data() + start, n, out.data() + start);
+    }
+    normalizer.restore(out.data(), count);
+    coded.expectFullyRead();
+    EXPECT_TRUE(out == original);
+}
+
+TEST(StereoPredictor, RoundTripsBitExactlyOverSignalsAndModes) {
+    auto left = test::musicLike(12000, 20000.0, 21, 32767.0);
+    auto right = test::musicLike(12000, 15000.0, 22);
+    for (size_t i = 0; i < right.size(); ++i)
+        right[i] = (right[i] + left[i]) / 2;
+    auto music = test::interleave(left, right);
+    const uint32_t modes[7][2] = {{12, 4}, {24, 8}, {36, 12}, {48, 16}, {64, 20}, {96, 32}, {128, 40}};
+    for (auto& mode : modes)
+        expectStereoRoundTrip(music, {256, mode[0], mode[1], 128, 16}, 24000);
+    expectStereoRoundTrip(music, {2, 40, 8, 1, 16}, 998);
+    expectStereoRoundTrip(
+        test::interleave(test::musicLike(6000, 6e6, 23), test::musicLike(6000, 8e6, 24, 7e6)),
+        {4097, 24, 8, 5, 24}, 2);
+    expectStereoRoundTrip(test::whiteNoise(8000, INT32_MIN, INT32_MAX, 25), {65537, 16, 8, 300, 32}, 8000);
+    expectStereoRoundTrip(test::interleave(test::musicLike(4000, 100.0, 26), std::vector<int32_t>(4000, -7)),
+                          {64, 24, 8, 32, 8}, 4000);
+    expectStereoRoundTrip({}, {256, 24, 8, 128, 16}, 2);
+}
+
+TEST(StereoPredictor, EncoderAndDecoderAgreeAcrossTheStartupSwitch) {
+    auto left = test::musicLike(50000, 9000.0, 27);
+    auto right = test::musicLike(50000, 9000.0, 28);
+    expectStereoRoundTrip(test::interleave(left, right), {512, 12, 4, 64, 16}, 50000);
+}
+
+TEST(StereoPredictor, IdenticalChannelsPredictTheRightFromTheCurrentLeft) {
+    auto left = test::musicLike(3000, 10000.0, 29);
+    auto values = test::interleave(left, left);
+    std::vector<int32_t> residues(values.size());
+    StereoPredictorEncoder encoder;
+    encoder.setParameters(256, 24, 8, 128, -32768, 32767, -32768, 32767, 16, {});
+    encoder.predictBlock(values.data(), static_cast<uint32_t>(values.size()), residues.data());
+    // The right channel's first solve happens at its count a + K = 16 + 128.
+    for (size_t frame = 16 + 128; frame < left.size(); ++frame)
+        ASSERT_EQ(residues[2 * frame + 1], 0) << frame;
+    StereoFilter filter;
+    filter.init(24, 8, 128, (256 - 1.0) / 256);
+    for (size_t i = 0; i < values.size(); ++i)
+        filter.update(i % 2, values[i]);
+    for (int k = 0; k < 24; ++k)
+        EXPECT_EQ(filter.coefficients(1)[k], k == 16 ? 1.0 : 0.0) << k;
+}
+
+TEST(StereoPredictor, SilentRightChannelKeepsPredictingZero) {
+    auto values = test::interleave(test::musicLike(4000, 20000.0, 30), std::vector<int32_t>(4000, 0));
+    StereoFilter filter;
+    filter.init(24, 8, 32, (256 - 1.0) / 256);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i % 2 == 1) {
+            ASSERT_EQ(filter.predict(1), 0) << i;
+        }
+        filter.update(i % 2, values[i]);
+    }
+    for (int k = 0; k < 24; ++k)
+        EXPECT_EQ(filter.coefficients(1)[k], k == 0 ? 1.0 : 0.0) << k;
+}
+
+TEST(StereoPredictor, OrderPairFieldsAndEscapes) {
+    auto fieldsOf = [](uint32_t p, uint32_t c) {
+        StereoPredictorEncoder encoder;
+        encoder.setParameters(256, p, c, 128, 0, 0, 0, 0, 2, {});
+        test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
+        RangeDecoder& d = coded.decoder();
+        std::vector<uint32_t> fields{d.decodeUniform(12), d.decodeUniform(3), d.decodeUniform(5)};
+        if (fields.back() == 31) {
+            fields.push_back(d.decodeByte());
+            fields.push_back(d.decodeByte());
+        }
+        coded.expectFullyRead();
+        return fields;
+    };
+    EXPECT_EQ(fieldsOf(40, 8), (std::vector<uint32_t>{254, 2, 31, 39, 8}));
+    EXPECT_EQ(fieldsOf(24, 8), (std::vector<uint32_t>{254, 2, 1}));
+    EXPECT_EQ(fieldsOf(128, 40), (std::vector<uint32_t>{254, 2, 6}));
+    EXPECT_EQ(fieldsOf(24, 4), (std::vector<uint32_t>{254, 2, 31, 23, 4}));  // both in the tables, not paired
+}
+
+void expectRejectedPair(std::function<void(RangeEncoder&)> orderFields) {
+    test::CodedBytes coded([&](RangeEncoder& e) {
+        e.encodeShift(1, 254, 12);
+        e.encodeShift(1, 2, 3);
+        orderFields(e);
+    });
+    StereoPredictorDecoder decoder;
+    decoder.setParameters(-100, 100, -100, 100, 8, {});
+    try {
+        decoder.readParameters(coded.decoder());
+        ADD_FAILURE() << "accepted";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.code, UNKNOWN);
+    }
+}
+
+TEST(StereoPredictor, DecoderRejectsOrderPairsItCannotRun) {
+    for (uint32_t index : {7u, 8u, 9u, 30u})
+        expectRejectedPair([=](RangeEncoder& e) { e.encodeShift(1, index, 5); });
+    // (P, c): c = 0, c > a, c not a multiple of 4, P not a multiple of 4, P above 128.
+    const uint32_t pairs[6][2] = {{24, 0}, {24, 16}, {24, 6}, {26, 8}, {132, 8}, {256, 80}};
+    for (auto& pair : pairs)
+        expectRejectedPair([=](RangeEncoder& e) {
+            e.encodeShift(1, 31, 5);
+            e.encodeByte(pair[0] - 1);
+            e.encodeByte(pair[1]);
+        });
+}
+
+TEST(StereoPredictor, RejectsOddCountsAndImpossibleOrders) {
+    StereoPredictorEncoder encoder;
+    EXPECT_THROW(encoder.setParameters(256, 24, 16, 128, 0, 0, 0, 0, 2, {}), Exception);
+    EXPECT_THROW(encoder.setParameters(256, 24, 0, 128, 0, 0, 0, 0, 2, {}), Exception);
+    encoder.setParameters(256, 24, 8, 128, 0, 0, 0, 0, 2, {});
+    int32_t v[3] = {0, 0, 0};
+    EXPECT_THROW(encoder.predictBlock(v, 3, v), Exception);
+    StereoPredictorDecoder decoder;
+    decoder.setParameters(0, 0, 0, 0, 2, {});
+    EXPECT_THROW(decoder.reconstructBlock(v, 2, v), Exception);  // parameters never read
+    test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
+    decoder.readParameters(coded.decoder());
+    EXPECT_THROW(decoder.reconstructBlock(v, 3, v), Exception);
 }
 
 }  // namespace
