@@ -39,21 +39,51 @@ inline void subtractMultiple(double* __restrict y, const double* __restrict x, d
         y[t] = y[t] - (x[t] * s);
 }
 
-// L[t] = L[t] / pivot and e[t] = pivot·L[t] for t < n; independent across t.
-inline void divideColumn(double* __restrict l, double* __restrict e, double pivot, uint32_t n) {
+// y[t] = (y[t] - (x0[t]·s0)) - (x1[t]·s1) for t < n: two consecutive terms of each element's sum.
+inline void subtractTwoMultiples(double* __restrict y, const double* __restrict x0, double s0,
+                                 const double* __restrict x1, double s1, uint32_t n) {
     uint32_t t = 0;
 #ifdef ELQ_DOUBLE_LANES
+    const DoubleLanes s0v = {s0, s0};
+    const DoubleLanes s1v = {s1, s1};
+    for (; t + 4 <= n; t += 4) {
+        DoubleLanes y0 = (loadLanes(y + t) - (loadLanes(x0 + t) * s0v)) - (loadLanes(x1 + t) * s1v);
+        DoubleLanes y1 =
+            (loadLanes(y + t + 2) - (loadLanes(x0 + t + 2) * s0v)) - (loadLanes(x1 + t + 2) * s1v);
+        storeLanes(y + t, y0);
+        storeLanes(y + t + 2, y1);
+    }
+    if (t + 2 <= n) {
+        storeLanes(y + t, (loadLanes(y + t) - (loadLanes(x0 + t) * s0v)) - (loadLanes(x1 + t) * s1v));
+        t += 2;
+    }
+#endif
+    for (; t < n; ++t)
+        y[t] = (y[t] - (x0[t] * s0)) - (x1[t] * s1);
+}
+
+// Makes column m of L final once all earlier columns have been subtracted from it: tests its pivot
+// (all but the first), stores it in d[m], divides the column by it and forms e[t] = d[m]·L[m+t][m].
+inline bool finishColumn(double* __restrict c, double* __restrict e, double* d, uint32_t m, uint32_t n) {
+    const double pivot = c[0];
+    if (m > 0 && !(std::fabs(pivot) >= 1e-5)) return false;
+    d[m] = pivot;
+    c[0] = 1.0;
+    uint32_t t = 1;
+    const uint32_t end = n - m;
+#ifdef ELQ_DOUBLE_LANES
     const DoubleLanes pv = {pivot, pivot};
-    for (; t + 2 <= n; t += 2) {
-        DoubleLanes q = loadLanes(l + t) / pv;
-        storeLanes(l + t, q);
+    for (; t + 2 <= end; t += 2) {
+        DoubleLanes q = loadLanes(c + t) / pv;
+        storeLanes(c + t, q);
         storeLanes(e + t, pv * q);
     }
 #endif
-    for (; t < n; ++t) {
-        l[t] = l[t] / pivot;
-        e[t] = pivot * l[t];
+    for (; t < end; ++t) {
+        c[t] = c[t] / pivot;
+        e[t] = pivot * c[t];
     }
+    return true;
 }
 
 }  // namespace
@@ -62,28 +92,36 @@ inline void divideColumn(double* __restrict l, double* __restrict e, double pivo
 //   L[i][k] = (A[i][k] - sum over m < k of (d[m]·L[i][m])·L[k][m]) / d[k],
 //   d[i] = A[i][i] - sum over m < i of (L[i][m]·L[i][m])·d[m],
 // each sum subtracted term by term in ascending m. It is evaluated here column by column instead:
-// once column m is final, its terms are subtracted from every later element. Each element still
-// receives exactly the same terms in the same ascending order, so every rounding is unchanged, but
-// the inner loops run over independent elements in contiguous memory instead of one long chain.
-// The pivots are tested in the same order, so a failure happens at the same pivot.
+// once column m is final, its terms are subtracted from every later element (two columns m, m + 1
+// per pass over the trailing matrix). Each element still receives exactly the same terms in the same
+// ascending order, so every rounding is unchanged, but the inner loops run over independent
+// elements in contiguous memory instead of one long chain. The pivots are tested in the same order,
+// so a failure happens at the same pivot. `scratch` holds 2n doubles.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n) {
-    double* __restrict e = scratch;  // e[i] = d[m]·L[i][m] for the current column m
-    for (uint32_t m = 0; m < n; ++m) {
-        double* __restrict cm = a + columnStart(m, n);
-        const double pivot = cm[0];
-        if (m > 0 && !(std::fabs(pivot) >= 1e-5)) return false;
-        d[m] = pivot;
-        cm[0] = 1.0;
-        const uint32_t below = n - 1 - m;
-        divideColumn(cm + 1, e + 1, pivot, below);
-        for (uint32_t u = 1; u <= below; ++u) {
-            // Column k = m + u: its diagonal, then the elements of rows k + 1 .. n - 1.
-            const double lk = cm[u];
-            double* __restrict ck = a + columnStart(m + u, n);
-            ck[0] = ck[0] - ((lk * lk) * pivot);
-            subtractMultiple(ck + 1, e + u + 1, lk, below - u);
+    double* __restrict e0 = scratch;      // e0[t] = d[m]·L[m+t][m]
+    double* __restrict e1 = scratch + n;  // e1[t] = d[m+1]·L[m+1+t][m+1]
+    uint32_t m = 0;
+    for (; m + 1 < n; m += 2) {
+        double* __restrict c0 = a + columnStart(m, n);
+        double* __restrict c1 = a + columnStart(m + 1, n);
+        if (!finishColumn(c0, e0, d, m, n)) return false;
+        // Column m + 1 takes its last term from column m, then is final itself.
+        const double p0 = d[m];
+        const double l = c0[1];
+        c1[0] = c1[0] - ((l * l) * p0);
+        subtractMultiple(c1 + 1, e0 + 2, l, n - m - 2);
+        if (!finishColumn(c1, e1, d, m + 1, n)) return false;
+        const double p1 = d[m + 1];
+        for (uint32_t k = m + 2; k < n; ++k) {
+            // Column k: its diagonal, then the elements of rows k + 1 .. n - 1.
+            double* __restrict ck = a + columnStart(k, n);
+            const double l0 = c0[k - m];
+            const double l1 = c1[k - m - 1];
+            ck[0] = (ck[0] - ((l0 * l0) * p0)) - ((l1 * l1) * p1);
+            subtractTwoMultiples(ck + 1, e0 + (k - m) + 1, l0, e1 + (k - m - 1) + 1, l1, n - 1 - k);
         }
     }
+    if (m < n && !finishColumn(a + columnStart(m, n), e0, d, m, n)) return false;
     // Forward substitution, b[i] = b[i] - L[i][m]·b[m] in ascending m, likewise column by column.
     for (uint32_t m = 0; m + 1 < n; ++m)
         subtractMultiple(b + m + 1, a + columnStart(m, n) + 1, b[m], n - 1 - m);
@@ -122,7 +160,7 @@ void PredictionFilter::init(uint32_t filterOrder, uint32_t interval, double forg
     reserveDoubles(r, order + 1, "autocorrelation");
     reserveDoubles(w, order, "coefficients");
     reserveDoubles(d, order, "pivots");
-    reserveDoubles(scratch, order, "pivots");
+    reserveDoubles(scratch, 2 * order, "pivots");
     reserveDoubles(s, packedSize(order), "correction");
     reserveDoubles(a, packedSize(order), "matrix");
     memset(r.data(), 0, (order + 1) * sizeof(double));

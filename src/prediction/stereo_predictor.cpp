@@ -10,13 +10,23 @@ constexpr uint16_t kOrders[9] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
 constexpr uint16_t kCrossOrders[9] = {4, 8, 12, 16, 20, 32, 40, 64, 80};
 constexpr uint32_t kOrderEscape = 31;
 
-// For each regressor z[m]: r[2m] = (lambda·r[2m]) + (z[m]·y), r[2m+1] = (lambda·r[2m+1]) + (z[m]·x).
+// For each regressor z[m]: r[2m] = (lambda·r[2m]) + (z[m]·y), r[2m+1] = (lambda·r[2m+1]) + (z[m]·x);
+// the pair is one lane pair.
 inline void accumulatePairs(double* __restrict r, const double* __restrict z, uint32_t n, double y, double x,
                             double lambda) {
+#ifdef ELQ_DOUBLE_LANES
+    const DoubleLanes lv = {lambda, lambda};
+    const DoubleLanes yx = {y, x};
+    for (uint32_t m = 0; m < n; ++m) {
+        const DoubleLanes zv = {z[m], z[m]};
+        storeLanes(r + 2 * m, (lv * loadLanes(r + 2 * m)) + (zv * yx));
+    }
+#else
     for (uint32_t m = 0; m < n; ++m) {
         r[2 * m] = (lambda * r[2 * m]) + (z[m] * y);
         r[2 * m + 1] = (lambda * r[2 * m + 1]) + (z[m] * x);
     }
+#endif
 }
 
 bool validOrderPair(uint32_t order, uint32_t crossOrder) {
@@ -34,7 +44,7 @@ void StereoFilter::init(uint32_t totalOrder, uint32_t cross, uint32_t interval, 
     lambda = forgetting;
     reserveDoubles(a, packedSize(order), "matrix");
     reserveDoubles(d, order, "pivots");
-    reserveDoubles(scratch, order, "pivots");
+    reserveDoubles(scratch, 2 * order, "pivots");
     for (Channel& ch : channels) {
         ch.count = 0;
         ch.lastSolve = 0;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "prediction_test_support.h"
 
@@ -271,6 +273,85 @@ TEST(PredictionFilter, ZeroFirstPivotFailsAtTheSecondRow) {
     ASSERT_TRUE(decomposeAndSolve(m, d, rhs, scratch, 2));
     EXPECT_DOUBLE_EQ(rhs[0], -0.5);
     EXPECT_DOUBLE_EQ(rhs[1], 2.0);
+}
+
+// Row-by-row decomposition and solve on a plain square matrix, straight from the text.
+bool naiveDecomposeAndSolve(std::vector<std::vector<double>> A, std::vector<double>& b,
+                            std::vector<double>& d) {
+    const int n = static_cast<int>(b.size());
+    d.assign(n, 0.0);
+    d[0] = A[0][0];
+    A[0][0] = 1.0;
+    for (int i = 1; i < n; ++i) {
+        for (int k = 0; k < i; ++k) {
+            double v = A[i][k];
+            for (int m = 0; m < k; ++m)
+                v = v - ((d[m] * A[i][m]) * A[k][m]);
+            A[i][k] = v / d[k];
+        }
+        double v = A[i][i];
+        for (int m = 0; m < i; ++m)
+            v = v - ((A[i][m] * A[i][m]) * d[m]);
+        if (!(std::fabs(v) >= 1e-5)) return false;
+        d[i] = v;
+    }
+    for (int i = 1; i < n; ++i)
+        for (int m = 0; m < i; ++m)
+            b[i] = b[i] - (A[i][m] * b[m]);
+    b[n - 1] = b[n - 1] / d[n - 1];
+    for (int i = n - 2; i >= 0; --i) {
+        double v = b[i] / d[i];
+        for (int m = i + 1; m < n; ++m)
+            v = v - (b[m] * A[m][i]);
+        b[i] = v;
+    }
+    return true;
+}
+
+TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<double> pick(-1000.0, 1000.0);
+    int failures = 0;
+    for (uint32_t n = 1; n <= 11; ++n) {
+        for (int trial = 0; trial < 40; ++trial) {
+            SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
+            // Gram matrices of random vectors (trial % 4 == 0: of fewer vectors than n, so singular),
+            // and plain random symmetric ones.
+            std::vector<std::vector<double>> A(n, std::vector<double>(n, 0.0));
+            uint32_t vectors = trial % 4 == 0 ? (n + 1) / 2 : n + 3;
+            std::vector<std::vector<double>> x(vectors, std::vector<double>(n));
+            for (auto& row : x)
+                for (auto& v : row)
+                    v = std::round(pick(rng));
+            for (uint32_t i = 0; i < n; ++i)
+                for (uint32_t j = 0; j <= i; ++j) {
+                    if (trial % 4 == 3) {
+                        A[i][j] = pick(rng);
+                    } else {
+                        for (auto& row : x)
+                            A[i][j] = A[i][j] + row[i] * row[j];
+                    }
+                }
+            std::vector<double> packed(packedSize(n)), b(n), d(n), scratch(2 * n), expectedD;
+            for (uint32_t j = 0; j < n; ++j)
+                for (uint32_t i = j; i < n; ++i)
+                    packed[columnStart(j, n) + (i - j)] = A[i][j];
+            for (auto& v : b)
+                v = pick(rng);
+            const std::vector<double> given = b;
+            std::vector<double> expected = b;
+            bool ok = naiveDecomposeAndSolve(A, expected, expectedD);
+            ASSERT_EQ(decomposeAndSolve(packed.data(), d.data(), b.data(), scratch.data(), n), ok);
+            failures += !ok;
+            if (ok) {
+                EXPECT_EQ(memcmp(b.data(), expected.data(), n * sizeof(double)), 0);
+                EXPECT_EQ(memcmp(d.data(), expectedD.data(), n * sizeof(double)), 0);
+            } else {
+                EXPECT_EQ(b, given);  // a failed decomposition leaves the right-hand side alone
+            }
+        }
+    }
+    EXPECT_GT(failures, 10);
 }
 
 TEST(PredictionFilter, PowerBySquaring) {
