@@ -96,7 +96,7 @@ inline bool finishColumn(double* __restrict c, double* __restrict e, double* d, 
 // per pass over the trailing matrix). Each element still receives exactly the same terms in the same
 // ascending order, so every rounding is unchanged, but the inner loops run over independent
 // elements in contiguous memory instead of one long chain. The pivots are tested in the same order,
-// so a failure happens at the same pivot. `scratch` holds 2n doubles.
+// so a failure happens at the same pivot.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n) {
     double* __restrict e0 = scratch;      // e0[t] = d[m]·L[m+t][m]
     double* __restrict e1 = scratch + n;  // e1[t] = d[m+1]·L[m+1+t][m+1]

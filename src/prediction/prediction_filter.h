@@ -120,7 +120,7 @@ inline double withCorrection(double value, double* s, uint32_t t, double g) {
 
 // LDL^T decomposition of the column-packed lower triangle `a` (n x n, in place: unit-diagonal L below
 // the diagonal, D into d), then solution of A·x = b in place in b. Fails, leaving b untouched, as soon
-// as a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds n doubles.
+// as a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds 2n doubles.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n);
 
 // Newest-first history of one channel's samples in a linear buffer filled downwards, so the window

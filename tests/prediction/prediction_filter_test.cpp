@@ -354,11 +354,5 @@ TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
     EXPECT_GT(failures, 10);
 }
 
-TEST(PredictionFilter, PowerBySquaring) {
-    EXPECT_EQ(powerBySquaring(0.5, 0), 1.0);
-    EXPECT_EQ(powerBySquaring(0.5, 10), 1.0 / 1024.0);
-    EXPECT_EQ(powerBySquaring(3.0, 5), 243.0);
-}
-
 }  // namespace
 }  // namespace elq
