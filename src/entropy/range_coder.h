@@ -26,7 +26,8 @@ public:
     }
 
     void normalize() {
-        while (range <= kRangeBottom) shiftLow();
+        while (range <= kRangeBottom)
+            shiftLow();
     }
 
     void encodeFreq(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
@@ -82,7 +83,8 @@ private:
         data[dataCount++] = b;
     }
     void putRun(uint8_t b, uint32_t count) {
-        for (; count > 0; --count) put(b);
+        for (; count > 0; --count)
+            put(b);
     }
     // One normalization pass: one output byte decided now or later.
     void shiftLow() {

@@ -23,9 +23,13 @@ void freeAligned(void* pointer) {
     free(raw);
 }
 
-void* allocate(size_t size) { return allocateAligned(size == 0 ? 1 : size, 8); }
+void* allocate(size_t size) {
+    return allocateAligned(size == 0 ? 1 : size, 8);
+}
 
-void release(void* pointer) { freeAligned(pointer); }
+void release(void* pointer) {
+    freeAligned(pointer);
+}
 
 void* allocateOrThrow(size_t size, const char* variable, size_t alignment) {
     void* block = allocateAligned(size == 0 ? 1 : size, alignment < 8 ? 8 : alignment);

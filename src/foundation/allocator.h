@@ -43,6 +43,8 @@ public:
         release(data_);
         data_ = nullptr;
         count_ = 0;
+        // A byte count that wraps around would hand out a buffer smaller than `count` values.
+        if (count > SIZE_MAX / sizeof(T)) throwError(OUTOFMEMORY, variable, SIZE_MAX);
         data_ = static_cast<T*>(allocateOrThrow(count * sizeof(T), variable, alignment));
         count_ = count;
     }

@@ -10,8 +10,8 @@ namespace {
 constexpr size_t kReportSize = 2048;
 thread_local char report[kReportSize];
 
-const char* const kCodeNames[] = {"FILENOTFOUND",  "IOERROR",     "READERROR", "UNEXPECTEDEOF",
-                                  "WRITEERROR",    "OUTOFMEMORY", "UNKNOWN"};
+const char* const kCodeNames[] = {"FILENOTFOUND", "IOERROR",     "READERROR", "UNEXPECTEDEOF",
+                                  "WRITEERROR",   "OUTOFMEMORY", "UNKNOWN"};
 
 // Appends to the report; the text is cut at the buffer's end, never written past it.
 size_t append(size_t used, const char* text) {
@@ -62,7 +62,8 @@ const char* Exception::format() const {
             append(used, detail);
             break;
         case OUTOFMEMORY:
-            snprintf(detail, sizeof detail, "\nvariable %s, size %lu", name, static_cast<unsigned long>(value));
+            snprintf(detail, sizeof detail, "\nvariable %s, size %lu", name,
+                     static_cast<unsigned long>(value));
             append(used, detail);
             break;
         case UNKNOWN:

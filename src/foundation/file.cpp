@@ -110,7 +110,9 @@ void InputFile::seek(uint64_t position) {
     }
 }
 
-void InputFile::close() { closeHandle(handle, standard, realName); }
+void InputFile::close() {
+    closeHandle(handle, standard, realName);
+}
 
 OutputFile::~OutputFile() {
     if (isOpen() && !standard) ::close(handle);
@@ -148,7 +150,9 @@ void OutputFile::write(const void* buffer, uint32_t n) {
     }
 }
 
-void OutputFile::close() { closeHandle(handle, standard, realName); }
+void OutputFile::close() {
+    closeHandle(handle, standard, realName);
+}
 
 }  // namespace elq
 

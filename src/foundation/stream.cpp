@@ -6,7 +6,9 @@
 
 namespace elq {
 
-InputStream::~InputStream() { release(startBuffer); }
+InputStream::~InputStream() {
+    release(startBuffer);
+}
 
 void InputStream::open(const char* name, uint32_t size) {
     file.openRead(name);
@@ -89,7 +91,9 @@ void InputStream::close() {
     avail = 0;
 }
 
-OutputStream::~OutputStream() { release(startBuffer); }
+OutputStream::~OutputStream() {
+    release(startBuffer);
+}
 
 void OutputStream::open(const char* name, uint32_t size) {
     file.openWrite(name);

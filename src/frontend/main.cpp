@@ -1,2 +1,5 @@
-// Process entry; the command line arrives with the front end.
-int main() { return 3; }
+#include "frontend/program.h"
+
+int main(int argc, char** argv) {
+    return elq::runProgram(argc, argv);
+}

@@ -1,0 +1,33 @@
+# Shared by the scripts: project paths, package check and the Release build into build/.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build"
+JOBS=2  # the machines are shared; never build with more
+
+# Installs the build packages when a tool or header is missing (only possible as root).
+ensure_packages() {
+    local missing=()
+    command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+    command -v g++ >/dev/null 2>&1 || missing+=(g++)
+    command -v make >/dev/null 2>&1 || missing+=(make)
+    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+    for extra in "$@"; do
+        command -v "$extra" >/dev/null 2>&1 || missing+=("$extra")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}; install them (as root: apt-get install ${missing[*]})" >&2
+        exit 1
+    fi
+    echo "Installing ${missing[*]} ..." >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >&2
+    apt-get install -y -q cmake g++ make libgtest-dev "$@" >&2
+}
+
+# Configures and builds build/ (Release); extra arguments are passed to the build step.
+build_release() {
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD" -j"$JOBS" "$@"
+}

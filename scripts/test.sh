@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the project into build/ and runs the test suite.
+# Usage: scripts/test.sh [--full]
+#   --full  also checks formatting, builds with address and undefined-behaviour sanitizers
+#           (build/sanitize) and runs the suite there, and lets tests run their longer cases.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+full=0
+for arg in "$@"; do
+    case "$arg" in
+        --full) full=1 ;;
+        -h | --help)
+            sed -n '2,5p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+            exit 0
+            ;;
+        *)
+            echo "unknown argument: $arg" >&2
+            exit 2
+            ;;
+    esac
+done
+
+if [ "$full" -eq 1 ]; then
+    ensure_packages clang-format
+    export ELQ_FULL_TESTS=1
+else
+    ensure_packages
+fi
+
+build_release
+(cd "$BUILD" && ctest --output-on-failure -j"$JOBS")
+
+if [ "$full" -eq 1 ]; then
+    echo "== clang-format"
+    mapfile -t sources < <(cd "$ROOT" && find src tests bench -name '*.h' -o -name '*.cpp' 2>/dev/null)
+    (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
+    echo "== sanitizer build"
+    cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DELQ_SANITIZE=ON >/dev/null
+    cmake --build "$BUILD/sanitize" -j"$JOBS"
+    (cd "$BUILD/sanitize" && ctest --output-on-failure -j"$JOBS")
+fi

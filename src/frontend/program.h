@@ -1,0 +1,11 @@
+// The whole run of the program behind main: start-up, command line, per-file dispatch.
+#pragma once
+
+namespace elq {
+
+// Sets up the process (floating-point mode, console streams, broken pipes reported as write
+// errors), parses the command line and runs one command per source file. Returns the exit code:
+// 0 success, 1 a failed file or a bad command line, 2 an unexpected exception, 3 no arguments.
+int runProgram(int argc, const char* const* argv);
+
+}  // namespace elq

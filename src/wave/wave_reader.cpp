@@ -1,0 +1,291 @@
+#include "wave/wave_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace elq {
+
+namespace {
+
+// The buffer a reader starts with; enough for the headers of almost every real file.
+constexpr size_t kInitialKeptCapacity = 65536;
+// Largest single read into the kept bytes. Bounds what a chunk size larger than the file can
+// make the reader allocate before the file's end is met.
+constexpr uint32_t kKeptReadPiece = 1 << 20;
+// The container stores each kept section's length in 32 bits.
+constexpr uint64_t kMaxSectionLength = UINT32_MAX;
+
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatIeeeFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// A check that failed; open and readTrailer turn it into the error text.
+struct WaveFault {
+    const char* message;
+};
+
+[[noreturn]] void fail(const char* message) {
+    throw WaveFault{message};
+}
+
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool hasId(const uint8_t* p, const char* id) {
+    return memcmp(p, id, 4) == 0;
+}
+
+char printable(uint8_t c) {
+    return c >= 32 && c <= 126 ? static_cast<char>(c) : '?';
+}
+
+}  // namespace
+
+void WaveReader::KeptBytes::start(size_t capacity) {
+    buffer_.reset(capacity, "preData");
+    length_ = 0;
+}
+
+void WaveReader::KeptBytes::clear() {
+    buffer_.clear();
+    length_ = 0;
+}
+
+void WaveReader::KeptBytes::reserve(uint64_t needed) {
+    if (needed <= buffer_.size()) return;
+    uint64_t capacity = buffer_.size() * 2;
+    if (capacity < needed) capacity = needed;
+    Buffer<uint8_t> bigger(capacity, "preData");
+    if (length_ > 0) memcpy(bigger.data(), buffer_.data(), length_);
+    buffer_ = std::move(bigger);
+}
+
+uint8_t* WaveReader::KeptBytes::append(InputStream& in, uint64_t n) {
+    size_t start = length_;
+    while (n > 0) {
+        uint32_t piece = n < kKeptReadPiece ? static_cast<uint32_t>(n) : kKeptReadPiece;
+        reserve(length_ + piece);
+        in.readMin(buffer_.data() + length_, piece, piece);
+        length_ += piece;
+        n -= piece;
+    }
+    return buffer_.data() + start;
+}
+
+bool WaveReader::open(const char* path, bool verboseListing) {
+    verbose = verboseListing;
+    errorText_[0] = '\0';
+    haveTrailer_ = false;
+    preDataLength = 0;
+    trailerLength = 0;
+    dataSize = 0;
+    frameCount = 0;
+    riffEnd = 0;
+    try {
+        kept_.start(kInitialKeptCapacity);
+        if (stream.startBuffer || stream.file.isOpen()) stream.close();
+        stream.open(path, kStreamBufferSize);
+        parseChunks();
+        return true;
+    } catch (const WaveFault& fault) {
+        return setError(fault.message);
+    } catch (const Exception& exception) {
+        return setError(exception.format());
+    } catch (...) {
+        return setError("unknown error processing WAVE file");
+    }
+}
+
+void WaveReader::parseChunks() {
+    uint8_t riff[12];
+    memcpy(riff, keepHeaderBytes(12), sizeof riff);
+    if (!hasId(riff, "RIFF")) fail("RIFF is not present at offset 0");
+    riffEnd = static_cast<uint64_t>(le32(riff + 4)) + 8;
+    if (riffEnd < 44) fail("file is shorter than 44 bytes");
+    if (!hasId(riff + 8, "WAVE")) fail("WAVE is not present at offset 8");
+
+    bool formatSeen = false;
+    for (;;) {
+        // A copy, since keeping the body may move the kept bytes.
+        uint8_t header[8];
+        memcpy(header, keepHeaderBytes(8), sizeof header);
+        uint32_t size = le32(header + 4);
+        if (verbose) printChunk(header, size);
+        if (hasId(header, "fmt ")) {
+            if (formatSeen) fail("fmt_ chunk is already present");
+            formatSeen = true;
+            if (size != 16 && size != 18 && size != 40) fail("fmt_ size is different from 16, 18 and 40");
+            checkFormat(keepHeaderBytes(size), size);
+        } else if (hasId(header, "data")) {
+            dataSize = size;
+            if (!formatSeen) fail("fmt_ chunk not present before data chunk");
+            if (preDataLength + dataSize > riffEnd) fail("size of data is too large");
+            // checkFormat has made sure nBlockAlign is not 0.
+            if (dataSize % nBlockAlign != 0) fail("nBlockAlign does not divide dataSize");
+            frameCount = dataSize / nBlockAlign;
+            if (verbose) {
+                printf("data (start %4lu, size %10lu)\n", static_cast<unsigned long>(preDataLength),
+                       static_cast<unsigned long>(dataSize));
+            }
+            return;
+        } else {
+            keepHeaderBytes(static_cast<uint64_t>(size) + (size & 1));
+        }
+    }
+}
+
+void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
+    uint16_t formatTag = le16(body);
+    uint16_t channels = le16(body + 2);
+    uint32_t samplesPerSec = le32(body + 4);
+    uint32_t avgBytesPerSec = le32(body + 8);
+    uint16_t blockAlign = le16(body + 12);
+    uint16_t bitsPerSample = le16(body + 14);
+    uint16_t cbSize = size >= 18 ? le16(body + 16) : 0;
+
+    nChannels = channels;
+    nSamplesPerSec = samplesPerSec;
+    nBlockAlign = blockAlign;
+    uint16_t containerSize = static_cast<uint16_t>((bitsPerSample + 7) / 8 * 8);
+    if (verbose) {
+        printf("  wFormatTag          %6hX\n", formatTag);
+        printf("  nChannels           %6hu\n", channels);
+        printf("  nSamplesPerSec      %6lu\n", static_cast<unsigned long>(samplesPerSec));
+        printf("  wBitsPerSample      %6hu\n", bitsPerSample);
+        printf("  containerSize       %6hu\n", containerSize);
+    }
+
+    if (size == 18 && cbSize != 0) fail("cbSize is incorrect");
+    // A short chunk has no extension fields, so the extensible tag cannot be honoured there.
+    if ((size == 40 && (cbSize != 22 || formatTag != kFormatExtensible)) ||
+        (size != 40 && formatTag == kFormatExtensible)) {
+        fail("cbSize is incorrect or not an EXTENSIBLE format");
+    }
+    if (channels == 0) fail("nChannels is 0");
+    if (samplesPerSec == 0) fail("nSamplesPerSec is 0");
+    if (bitsPerSample == 0 || bitsPerSample > 32) fail("wBitsPerSample is 0 or bigger than 32");
+    if (static_cast<uint32_t>(blockAlign * samplesPerSec) != avgBytesPerSec) {
+        fail("nBlockAlign*nSamplesPerSec!=nAvgBytesPerSec");
+    }
+    if (blockAlign % channels != 0) fail("nBlockAlign is not a multiple of nChannels");
+
+    uint16_t formatCode = formatTag;
+    if (formatTag == kFormatExtensible) {
+        uint16_t validBitsPerSample = le16(body + 18);
+        formatCode = le16(body + 24);
+        if (verbose) printf("  wValidBitsPerSample %6hu\n", validBitsPerSample);
+        if (validBitsPerSample == 0 || validBitsPerSample > containerSize) {
+            fail("wValidBitsPerSample is 0 or bigger than containerSize");
+        }
+        if (bitsPerSample != containerSize)
+            fail("wBitsPerSample is not equal with containerSize for EXTENSIBLE");
+    }
+    if (formatCode != kFormatPcm && formatCode != kFormatIeeeFloat) {
+        fail("wFormatTag or SubFormat code is not PCM or IEEE_FLOAT");
+    }
+
+    // Kept in 16 bits as the format defines it, so an absurd nBlockAlign may wrap.
+    uint16_t foundContainerSize = static_cast<uint16_t>(blockAlign / channels * 8);
+    if (verbose) printf("  foundContainerSize  %6hu\n", foundContainerSize);
+    if (foundContainerSize == 0 || foundContainerSize > 32) fail("foundContainerSize is 0 or bigger than 32");
+
+    if (formatCode == kFormatPcm && containerSize == 8 && foundContainerSize == 8) {
+        sampleType = UINT8;
+    } else if (formatCode == kFormatPcm && containerSize == 16 && foundContainerSize == 16) {
+        sampleType = SINT16;
+    } else if (formatCode == kFormatPcm && containerSize == 24 && foundContainerSize == 24) {
+        sampleType = SINT24;
+    } else if (formatCode == kFormatPcm && containerSize == 24 && foundContainerSize == 32) {
+        sampleType = FLOAT32_24;
+    } else if (formatCode == kFormatPcm && containerSize == 32 && foundContainerSize == 32) {
+        sampleType = SINT32;
+        if (verbose) printf("  warning: format can also be FLOAT32_16 (Cool Edit)\n");
+    } else if (formatCode == kFormatIeeeFloat && containerSize == 32 && foundContainerSize == 32) {
+        sampleType = FLOAT32_0;
+    } else {
+        fail("unsupported format");
+    }
+}
+
+bool WaveReader::readTrailer() {
+    haveTrailer_ = false;
+    trailerLength = 0;
+    try {
+        collectTrailer();
+        haveTrailer_ = true;
+        return true;
+    } catch (const WaveFault& fault) {
+        return setError(fault.message);
+    } catch (const Exception& exception) {
+        return setError(exception.format());
+    } catch (...) {
+        return setError("unknown error processing WAVE file");
+    }
+}
+
+void WaveReader::collectTrailer() {
+    if (kept_.data() == nullptr || kept_.length() < preDataLength) fail("WAVE file is not open");
+    kept_.truncate(preDataLength);
+    if (stream.position() != preDataLength + dataSize) fail("incorrect number of bytes read from data chunk");
+    if (dataSize & 1) keepTrailerBytes(1);
+    // Only an exact stop counts: chunk sizes that overshoot riffEnd run on to the file's end.
+    while (stream.position() != riffEnd) {
+        uint8_t header[8];
+        memcpy(header, keepTrailerBytes(8), sizeof header);
+        uint32_t size = le32(header + 4);
+        if (verbose) printChunk(header, size);
+        if (hasId(header, "fmt ")) fail("fmt_ chunk already present");
+        if (hasId(header, "data")) fail("data chunk already present");
+        keepTrailerBytes(static_cast<uint64_t>(size) + (size & 1));
+    }
+}
+
+bool WaveReader::close() {
+    try {
+        kept_.clear();
+        haveTrailer_ = false;
+        stream.close();
+        return true;
+    } catch (const Exception& exception) {
+        return setError(exception.format());
+    } catch (...) {
+        return setError("unknown error processing WAVE file");
+    }
+}
+
+const uint8_t* WaveReader::keepHeaderBytes(uint64_t n) {
+    if (preDataLength + n > kMaxSectionLength)
+        fail("bytes before the samples exceed 4294967295 and cannot be stored");
+    const uint8_t* bytes = kept_.append(stream, n);
+    preDataLength += static_cast<uint32_t>(n);
+    return bytes;
+}
+
+const uint8_t* WaveReader::keepTrailerBytes(uint64_t n) {
+    if (trailerLength + n > kMaxSectionLength)
+        fail("bytes after the samples exceed 4294967295 and cannot be stored");
+    const uint8_t* bytes = kept_.append(stream, n);
+    trailerLength += static_cast<uint32_t>(n);
+    return bytes;
+}
+
+void WaveReader::printChunk(const uint8_t* header, uint32_t size) const {
+    printf("Found %c%c%c%c chunk, size %10lu\n", printable(header[0]), printable(header[1]),
+           printable(header[2]), printable(header[3]), static_cast<unsigned long>(size));
+}
+
+bool WaveReader::setError(const char* message) {
+    kept_.clear();
+    haveTrailer_ = false;
+    trailerLength = 0;
+    snprintf(errorText_, sizeof errorText_, "%s", message);
+    return false;
+}
+
+}  // namespace elq
