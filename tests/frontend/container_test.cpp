@@ -39,7 +39,7 @@ protected:
         out.open(path.c_str());
         write(out);
         out.close();
-        return test::readWholeFile(path);
+        return test::readFileBytes(path);
     }
 
     test::TempDir dir;
@@ -108,7 +108,7 @@ TEST_F(ContainerTest, HeaderAndSectionsRoundTrip) {
         in.close();
         Bytes expected = head;
         expected.insert(expected.end(), tail.begin(), tail.end());
-        EXPECT_EQ(test::readWholeFile(restoredPath), expected);
+        EXPECT_EQ(test::readFileBytes(restoredPath), expected);
     }
 }
 
@@ -152,7 +152,7 @@ TEST_F(ContainerTest, HeaderLengthAndTagsAreNotChecked) {
     out.open(outPath.c_str());
     copyHeadSection(in, out);
     out.close();
-    EXPECT_EQ(test::readWholeFile(outPath), (Bytes{9, 8}));
+    EXPECT_EQ(test::readFileBytes(outPath), (Bytes{9, 8}));
 }
 
 TEST_F(ContainerTest, TruncatedContainerRaisesUnexpectedEof) {

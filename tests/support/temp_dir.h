@@ -8,6 +8,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace elq::test {
 
@@ -31,6 +32,10 @@ public:
         std::string full = path(name);
         std::ofstream(full, std::ios::binary) << bytes;
         return full;
+    }
+
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+        return write(name, std::string(bytes.begin(), bytes.end()));
     }
 
 private:

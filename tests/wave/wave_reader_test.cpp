@@ -116,8 +116,8 @@ TEST_F(WaveReaderTest, OddChunksKeepTheirPadBytesOnBothSides) {
 
 TEST_F(WaveReaderTest, ConformanceFileMatchesItsIndependentEncoding) {
     std::string dataDir = std::string(ELQ_SOURCE_DIR) + "/tests/data/conformance/";
-    Bytes wav = test::readWholeFile(dataDir + "chunks8m.wav");
-    Bytes elq = test::readWholeFile(dataDir + "chunks8m.default.elq");
+    Bytes wav = test::readFileBytes(dataDir + "chunks8m.wav");
+    Bytes elq = test::readFileBytes(dataDir + "chunks8m.default.elq");
     ASSERT_TRUE(reader.open((dataDir + "chunks8m.wav").c_str(), false)) << reader.errorText();
     EXPECT_TRUE(restores(reader, wav));
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace elq::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -120,49 +122,7 @@ inline Bytes canonicalWave(size_t frames = 100) {
     return WaveBuilder().format(Format{}).chunk("data", patternBytes(frames * 4, 7)).build();
 }
 
-// A fresh directory removed with the files made through it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = ::testing::TempDir() + "elq_test_XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = name.data();
-    }
-    ~TempDir() {
-        for (const auto& file : files_)
-            unlink(file.c_str());
-        rmdir(path_.c_str());
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string path(const std::string& name) {
-        std::string full = path_ + "/" + name;
-        files_.push_back(full);
-        return full;
-    }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        std::string full = path(name);
-        FILE* f = fopen(full.c_str(), "wb");
-        if (!f) {
-            ADD_FAILURE() << "cannot create " << full;
-            return full;
-        }
-        if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-            ADD_FAILURE() << "cannot write " << full;
-        }
-        fclose(f);
-        return full;
-    }
-
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
-
-inline Bytes readWholeFile(const std::string& path) {
+inline Bytes readFileBytes(const std::string& path) {
     Bytes b;
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) {

@@ -1,0 +1,146 @@
+// Residual coder family 0: each folded residue becomes a symbol naming its octave and one of
+// eight steps within it (values below 16 are their own symbols), plus raw low bits. The symbol
+// goes through one of 2W adaptive models, chosen by the binary exponent of a running mean of
+// u*u + 1 per channel.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "entropy/cost_estimator.h"
+#include "entropy/models.h"
+#include "entropy/range_coder.h"
+#include "residual/residual_coder.h"
+
+namespace elq {
+
+// Alphabet of every model for residue width W: 2^W below 4, else 8W - 16.
+inline uint32_t energySymbolCount(uint32_t residueWidth) {
+    return residueWidth < 4 ? 1u << residueWidth : 8 * residueWidth - 16;
+}
+
+inline uint32_t energyContextCount(uint32_t residueWidth) {
+    return 2 * residueWidth;
+}
+
+// The unbiased exponent of P (P >= 1), read from its bits: a logarithm could round into the
+// next context just below a power of two. Data of width W keeps it below 2W; the bound to
+// `lastContext` only matters for values a damaged block could not produce either, and makes
+// that impossible to turn into an access outside the model array.
+inline uint32_t energyContext(double runningPower, uint32_t lastContext) {
+    const uint32_t e = static_cast<uint32_t>(std::bit_cast<uint64_t>(runningPower) >> 52) - 1023u;
+    return e < lastContext ? e : lastContext;
+}
+
+// P = ((U*U + 1.0)*b) + (a*P), in exactly this order on both sides.
+inline void updateRunningPower(double& runningPower, uint32_t u, const AdaptationFactors& f) {
+    const double U = static_cast<double>(u);
+    runningPower = ((U * U + 1.0) * f.b) + (f.a * runningPower);
+}
+
+// The symbol of u, and in `rawBits` the number of low bits sent raw: for 2^p <= u < 2^(p+1)
+// with p >= 3 that is k = p - 3 and the symbol 8k + (u >> k); below 16 the value itself.
+inline uint32_t energySymbol(uint32_t u, uint32_t& rawBits) {
+    const uint32_t p = floorLog2(u);
+    const uint32_t k = p > 3 ? p - 3 : 0;
+    rawBits = k;
+    return 8 * k + (u >> k);
+}
+
+// The inverse: the value's part above its raw bits, and in `rawBits` their number.
+inline uint32_t energyValueBase(uint32_t sym, uint32_t& rawBits) {
+    if (sym < 16) {
+        rawBits = 0;
+        return sym;
+    }
+    const uint32_t k = (sym - 8) >> 3;
+    rawBits = k;
+    return (8u | (sym & 7u)) << k;
+}
+
+// One value of the encode side (encodeBlock and estimateSize).
+template <class Sink>
+inline void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationFactors& f,
+                              uint32_t lastContext, Sink& sink) {
+    const uint32_t u = fold(x);
+    const uint32_t c = energyContext(runningPower, lastContext);
+    updateRunningPower(runningPower, u, f);
+    uint32_t k;
+    const uint32_t s = energySymbol(u, k);
+    sink.symbol(c, s);
+    if (k > 0) sink.bits(u & ((1u << k) - 1), k);
+}
+
+// One value of the decode side; returns the folded value. The model clamps its symbol to its
+// alphabet of at most 8 x 32 - 16 symbols, so k stays at most 28.
+inline uint32_t decodeEnergyValue(double& runningPower, const AdaptationFactors& f, uint32_t lastContext,
+                                  AdaptiveModel* models, RangeDecoder& decoder) {
+    const uint32_t c = energyContext(runningPower, lastContext);
+    const uint32_t s = models[c].decodeSymbol(decoder);
+    uint32_t k;
+    uint32_t u = energyValueBase(s, k);
+    if (k > 0) u += decoder.decodeBits(k);
+    updateRunningPower(runningPower, u, f);
+    return u;
+}
+
+class EnergyResidualEncoder : public ResidualEncoder {
+public:
+    void writeParameters(RangeEncoder& encoder) override;
+    void setParameters(uint32_t adaptationLength, uint32_t residueWidth) override;
+
+protected:
+    template <uint32_t Channels>
+    void encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder);
+    template <uint32_t Channels>
+    uint32_t estimateChannels(const int32_t* residues, uint32_t count);
+
+    AdaptationFactors factors;
+    uint32_t W = kMaxResidueWidth;
+    AdaptiveModelArray models;  // "entEncs[]", only inside encodeBlock
+    CostEstimator estimator;
+    CostModelArray costModels;  // "entEncs[]", only inside estimateSize
+    uint32_t N = kMinAdaptationLength;
+};
+
+class MonoEnergyResidualEncoder final : public EnergyResidualEncoder {
+public:
+    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
+    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
+};
+
+class StereoEnergyResidualEncoder final : public EnergyResidualEncoder {
+public:
+    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
+    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
+};
+
+class EnergyResidualDecoder : public ResidualDecoder {
+public:
+    void setParameters(uint32_t count, uint32_t residueWidth) override;
+    void readParameters(RangeDecoder& decoder) override;
+
+protected:
+    template <uint32_t Channels>
+    uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
+
+    AdaptationFactors factors;
+    double runningPower[2] = {1.0, 1.0};
+    uint32_t W = kMaxResidueWidth;
+    uint32_t count = 0;
+    AdaptiveModelArray models;  // "entDecs[]", from the first decodeBlock to the block's last value
+    uint32_t decoded = 0;
+    bool needsStart = false;
+};
+
+class MonoEnergyResidualDecoder final : public EnergyResidualDecoder {
+public:
+    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
+};
+
+class StereoEnergyResidualDecoder final : public EnergyResidualDecoder {
+public:
+    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
+};
+
+}  // namespace elq

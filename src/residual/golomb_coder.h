@@ -1,0 +1,160 @@
+// Residual coder family 1: an adaptive Golomb code whose divisor follows a running mean of the
+// folded residues. The quotient goes through one adaptive model of 32 symbols (31 = escape),
+// the remainder uniformly or as raw bits, and an escaped value as its bit length and raw bits.
+#pragma once
+
+#include <cstdint>
+
+#include "entropy/cost_estimator.h"
+#include "entropy/models.h"
+#include "entropy/range_coder.h"
+#include "residual/residual_coder.h"
+
+namespace elq {
+
+constexpr uint32_t kGolombSymbols = 32;
+constexpr uint32_t kGolombEscape = 31;
+// Divisors up to this value divide; larger ones are replaced by their highest power of two.
+constexpr uint32_t kGolombDivisionLimit = 16384;
+
+// The divisor m from the running mean E: (low 32 bits of E truncated) / 4 + 1.
+inline uint32_t golombDivisor(double runningMean) {
+    const uint32_t t = static_cast<uint32_t>(static_cast<int64_t>(runningMean));
+    return (t >> 2) + 1;
+}
+
+// E = u*b + a*E, in exactly this order on both sides.
+inline void updateRunningMean(double& runningMean, uint32_t u, const AdaptationFactors& f) {
+    runningMean = static_cast<double>(u) * f.b + f.a * runningMean;
+}
+
+// Codes the folded value u (escape base k, 2^k <= u < 2^W) as its bit length n - k out of
+// W - k, then its n bits below the leading one.
+template <class Sink>
+inline void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t residueWidth, Sink& sink) {
+    const uint32_t n = floorLog2(u);
+    sink.uniform(n - k, residueWidth - k);
+    sink.bits(u - (1u << n), n);
+}
+
+// One value of the encode side (encodeBlock and estimateSize): folds x and codes it with the
+// divisor that `runningMean` gives before this value enters it.
+template <class Sink>
+inline void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
+                              uint32_t residueWidth, Sink& sink) {
+    const uint32_t u = fold(x);
+    const uint32_t m = golombDivisor(runningMean);
+    updateRunningMean(runningMean, u, f);
+    if (m <= kGolombDivisionLimit) {
+        const uint32_t q = u / m;
+        if (q < kGolombEscape) {
+            sink.symbol(0, q);
+            sink.uniform(u - q * m, m);
+        } else {
+            sink.symbol(0, kGolombEscape);
+            encodeGolombEscape(u, floorLog2(kGolombEscape * m), residueWidth, sink);
+        }
+    } else {
+        const uint32_t s = floorLog2(m);
+        const uint32_t q = u >> s;
+        if (q < kGolombEscape) {
+            sink.symbol(0, q);
+            sink.bits(u & ((1u << s) - 1), s);
+        } else {
+            sink.symbol(0, kGolombEscape);
+            encodeGolombEscape(u, s + 4, residueWidth, sink);
+        }
+    }
+}
+
+// Reads an escaped value with base k. A base at or above W never comes from this encoder; it
+// means damaged data, and is refused before the bit-length alphabet W - k could be empty.
+uint32_t decodeGolombEscape(uint32_t k, uint32_t residueWidth, RangeDecoder& decoder);
+
+// One value of the decode side, the mirror of encodeGolombValue; returns the folded value.
+inline uint32_t decodeGolombValue(double& runningMean, const AdaptationFactors& f, uint32_t residueWidth,
+                                  AdaptiveModel& quotientModel, RangeDecoder& decoder) {
+    const uint32_t m = golombDivisor(runningMean);
+    const uint32_t q = quotientModel.decodeSymbol(decoder);
+    uint32_t u;
+    if (m <= kGolombDivisionLimit) {
+        if (q < kGolombEscape) {
+            const uint32_t r = decoder.decodeFreq(m);
+            decoder.update(1, r, m);
+            u = q * m + r;
+        } else {
+            u = decodeGolombEscape(floorLog2(kGolombEscape * m), residueWidth, decoder);
+        }
+    } else {
+        // s is at most 30, as the mean never exceeds the largest folded value.
+        const uint32_t s = floorLog2(m);
+        if (q < kGolombEscape) {
+            u = (q << s) + decoder.decodeBits(s);
+        } else {
+            u = decodeGolombEscape(s + 4, residueWidth, decoder);
+        }
+    }
+    updateRunningMean(runningMean, u, f);
+    return u;
+}
+
+class GolombResidualEncoder : public ResidualEncoder {
+public:
+    void writeParameters(RangeEncoder& encoder) override;
+    void setParameters(uint32_t adaptationLength, uint32_t residueWidth) override;
+
+protected:
+    template <uint32_t Channels>
+    void encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder);
+    template <uint32_t Channels>
+    uint32_t estimateChannels(const int32_t* residues, uint32_t count);
+
+    AdaptationFactors factors;
+    uint32_t W = kMaxResidueWidth;
+    AdaptiveModel quotientModel;  // only inside encodeBlock
+    CostEstimator estimator;
+    CostModel costModel;  // only inside estimateSize
+    uint32_t N = kMinAdaptationLength;
+};
+
+class MonoGolombResidualEncoder final : public GolombResidualEncoder {
+public:
+    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
+    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
+};
+
+class StereoGolombResidualEncoder final : public GolombResidualEncoder {
+public:
+    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
+    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
+};
+
+class GolombResidualDecoder : public ResidualDecoder {
+public:
+    void setParameters(uint32_t count, uint32_t residueWidth) override;
+    void readParameters(RangeDecoder& decoder) override;
+
+protected:
+    template <uint32_t Channels>
+    uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
+
+    AdaptationFactors factors;
+    double runningMean[2] = {0.0, 0.0};
+    uint32_t W = kMaxResidueWidth;
+    uint32_t count = 0;
+    AdaptiveModel quotientModel;  // from the first decodeBlock to the block's last value
+    uint32_t decoded = 0;
+    bool needsStart = false;
+};
+
+class MonoGolombResidualDecoder final : public GolombResidualDecoder {
+public:
+    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
+};
+
+class StereoGolombResidualDecoder final : public GolombResidualDecoder {
+public:
+    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
+};
+
+}  // namespace elq
