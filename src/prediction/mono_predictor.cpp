@@ -1,0 +1,155 @@
+#include "prediction/mono_predictor.h"
+
+namespace elq {
+
+namespace {
+
+constexpr uint16_t kSolveIntervals[7] = {32, 64, 128, 256, 512, 1024, 2048};
+constexpr uint16_t kOrders[9] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
+constexpr uint32_t kMemoryEscape = 4095;
+constexpr uint32_t kSolveEscape = 7;
+constexpr uint32_t kOrderEscape = 31;
+
+void encodeValue(RangeEncoder& encoder, uint32_t value, uint32_t bits) {
+    encoder.encodeShift(1, value, bits);
+}
+
+void checkOrder(uint32_t order) {
+    if (order < 4 || order > kMaxPredictionOrder || order % 4 != 0)
+        throwError(UNKNOWN, "predictor order must be a multiple of 4 from 4 to 128");
+}
+
+}  // namespace
+
+void writeMemoryLength(RangeEncoder& encoder, uint32_t memoryLength) {
+    if (memoryLength <= 4096) {
+        encodeValue(encoder, memoryLength - 2, 12);
+    } else {
+        encodeValue(encoder, kMemoryEscape, 12);
+        encoder.encodeShort((memoryLength - 2) & 0xFFFF);
+    }
+}
+
+uint32_t readMemoryLength(RangeDecoder& decoder) {
+    uint32_t v = decoder.decodeUniform(12);
+    if (v == kMemoryEscape) v = decoder.decodeShort();
+    return v + 2;
+}
+
+void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval) {
+    for (uint32_t i = 0; i < 7; ++i) {
+        if (kSolveIntervals[i] == solveInterval) {
+            encodeValue(encoder, i, 3);
+            return;
+        }
+    }
+    encodeValue(encoder, kSolveEscape, 3);
+    encoder.encodeShort(solveInterval - 1);
+}
+
+uint32_t readSolveInterval(RangeDecoder& decoder) {
+    uint32_t v = decoder.decodeUniform(3);
+    if (v == kSolveEscape) return decoder.decodeShort() + 1;
+    return kSolveIntervals[v];
+}
+
+double forgettingFactor(uint32_t memoryLength) {
+    double n = static_cast<double>(memoryLength);
+    return (n - 1.0) / n;
+}
+
+void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval) {
+    if (memoryLength < 2 || memoryLength > 65537)
+        throwError(UNKNOWN, "predictor memory length must be from 2 to 65537");
+    if (solveInterval < 1 || solveInterval > 65536)
+        throwError(UNKNOWN, "predictor solve interval must be from 1 to 65536");
+}
+
+uint32_t shiftForWidth(uint32_t residueWidth) {
+    if (residueWidth < 2 || residueWidth > 32) throwError(UNKNOWN, "residue width must be from 2 to 32 bits");
+    return 32 - residueWidth;
+}
+
+void MonoPredictorEncoder::setParameters(uint32_t memory, uint32_t filterOrder, uint32_t interval,
+                                         int32_t low, int32_t high, uint32_t residueWidth,
+                                         ProgressSink sink) {
+    checkFilterSettings(memory, interval);
+    checkOrder(filterOrder);
+    memoryLength = memory;
+    order = filterOrder;
+    solveInterval = interval;
+    lo = low;
+    hi = high;
+    shift = shiftForWidth(residueWidth);
+    progress = sink;
+}
+
+void MonoPredictorEncoder::writeParameters(RangeEncoder& encoder) {
+    writeMemoryLength(encoder, memoryLength);
+    writeSolveInterval(encoder, solveInterval);
+    for (uint32_t i = 0; i < 9; ++i) {
+        if (kOrders[i] == order) {
+            encodeValue(encoder, i, 5);
+            return;
+        }
+    }
+    encodeValue(encoder, kOrderEscape, 5);
+    encoder.encodeByte(order - 1);
+}
+
+void MonoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
+    filter.init(order, solveInterval, forgettingFactor(memoryLength));
+    ProgressCountdown countdown;
+    for (uint32_t i = 0; i < count; ++i) {
+        countdown.tick(progress, i, count);
+        int32_t x = samples[i];
+        int32_t q = clampPrediction(filter.predict(), lo, hi);
+        residues[i] = residueOf(x, q, shift);
+        filter.update(x);
+    }
+}
+
+void MonoPredictorDecoder::setParameters(int32_t low, int32_t high, uint32_t residueWidth,
+                                         ProgressSink sink) {
+    lo = low;
+    hi = high;
+    shift = shiftForWidth(residueWidth);
+    progress = sink;
+}
+
+void MonoPredictorDecoder::readParameters(RangeDecoder& decoder) {
+    memoryLength = readMemoryLength(decoder);
+    solveInterval = readSolveInterval(decoder);
+    uint32_t v = decoder.decodeUniform(5);
+    uint32_t decodedOrder;
+    if (v == kOrderEscape) {
+        decodedOrder = decoder.decodeByte() + 1;
+    } else if (v < 9) {
+        decodedOrder = kOrders[v];
+    } else {
+        throwError(UNKNOWN, "corrupt block: unknown predictor order index");
+    }
+    if (decodedOrder > kMaxPredictionOrder || decodedOrder % 4 != 0)
+        throwError(UNKNOWN, "corrupt block: predictor order must be a multiple of 4 from 4 to 128");
+    order = decodedOrder;
+    parametersRead = true;
+}
+
+void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
+    if (parametersRead) {
+        filter.init(order, solveInterval, forgettingFactor(memoryLength));
+        countdown.restart();
+        parametersRead = false;
+        started = true;
+    }
+    if (!started) throwError(UNKNOWN, "predictor parameters not read before reconstruction");
+    for (uint32_t i = 0; i < count; ++i) {
+        countdown.tick(progress, i, count);
+        int32_t q = clampPrediction(filter.predict(), lo, hi);
+        int32_t x = sampleOf(q, residues[i], shift);
+        samples[i] = x;
+        filter.update(x);
+    }
+}
+
+}  // namespace elq
