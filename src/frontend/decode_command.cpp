@@ -26,11 +26,20 @@ public:
 
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
         switch (sampleType) {
-            case UINT8: bytes_ = 1; break;
-            case SINT16: bytes_ = 2; break;
-            case SINT24: bytes_ = 3; break;
-            case SINT32: bytes_ = 4; break;
-            default: throw TypeNotImplemented{};
+            case UINT8:
+                bytes_ = 1;
+                break;
+            case SINT16:
+                bytes_ = 2;
+                break;
+            case SINT24:
+                bytes_ = 3;
+                break;
+            case SINT32:
+                bytes_ = 4;
+                break;
+            default:
+                throw TypeNotImplemented{};
         }
         blockCount_ = count;
     }
@@ -44,7 +53,8 @@ public:
             for (uint32_t i = 0; i < n; ++i) {
                 uint32_t v = static_cast<uint32_t>(values[i]);
                 if (bytes_ == 1) v += 128;
-                for (uint32_t k = 0; k < bytes_; ++k) *p++ = static_cast<uint8_t>(v >> (8 * k));
+                for (uint32_t k = 0; k < bytes_; ++k)
+                    *p++ = static_cast<uint8_t>(v >> (8 * k));
             }
             out_.write(staging, static_cast<uint32_t>(p - staging));
             values += n;
@@ -97,7 +107,8 @@ bool decompress(const char* source, const char* name) {
     copyHeadSection(in, out);
     WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), silent);
     try {
-        while (readCompressedBlock(in, writer, writer.progress()) > 0) writer.endBlock();
+        while (readCompressedBlock(in, writer, writer.progress()) > 0)
+            writer.endBlock();
     } catch (const TypeNotImplemented&) {
         fputs("Type not implemented\n", stderr);
         return false;

@@ -62,10 +62,12 @@ void applyDefaults(EncoderSettings& s) {
 void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* out) {
     switch (bytes) {
         case 1:
-            for (uint32_t i = 0; i < count; ++i) out[i] = static_cast<int32_t>(in[i]) - 128;
+            for (uint32_t i = 0; i < count; ++i)
+                out[i] = static_cast<int32_t>(in[i]) - 128;
             break;
         case 2:
-            for (uint32_t i = 0; i < count; ++i, in += 2) out[i] = static_cast<int16_t>(in[0] | in[1] << 8);
+            for (uint32_t i = 0; i < count; ++i, in += 2)
+                out[i] = static_cast<int16_t>(in[0] | in[1] << 8);
             break;
         case 3:
             for (uint32_t i = 0; i < count; ++i, in += 3) {
@@ -75,7 +77,8 @@ void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* 
             break;
         default:
             for (uint32_t i = 0; i < count; ++i, in += 4) {
-                out[i] = static_cast<int32_t>(in[0] | in[1] << 8 | in[2] << 16 | static_cast<uint32_t>(in[3]) << 24);
+                out[i] = static_cast<int32_t>(in[0] | in[1] << 8 | in[2] << 16 |
+                                              static_cast<uint32_t>(in[3]) << 24);
             }
             break;
     }
@@ -125,15 +128,17 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
         convertSamples(area.data(), n, bytes, samples.data());
         progress.blockLow = static_cast<double>(b) / blocks * 100;
         progress.blockHigh = static_cast<double>(b + 1) / blocks * 100;
-        BlockInput block{samples.data(), n,    residues.data(), area.data(), static_cast<uint32_t>(area.size()),
-                         bits,           reader.sampleType};
-        uint32_t order = static_cast<uint32_t>(s.order), solveInterval = static_cast<uint32_t>(s.solveInterval);
+        BlockInput block{
+            samples.data(),   n, residues.data(), area.data(), static_cast<uint32_t>(area.size()), bits,
+            reader.sampleType};
+        uint32_t order = static_cast<uint32_t>(s.order),
+                 solveInterval = static_cast<uint32_t>(s.solveInterval);
         uint32_t length;
         if (channels == 1) {
             length = optimize ? encodeMonoBlockOptimized(block, order, solveInterval, s.opt1, s.opt2,
                                                          lastMemoryLength, progress.loop())
-                              : encodeMonoBlock(block, order, solveInterval, s.memoryLength, s.adaptationLength,
-                                                s.family, progress.loop());
+                              : encodeMonoBlock(block, order, solveInterval, s.memoryLength,
+                                                s.adaptationLength, s.family, progress.loop());
         } else {
             length = optimize ? encodeStereoBlockOptimized(block, order, s.crossOrder, solveInterval, s.opt1,
                                                            s.opt2, lastMemoryLength, progress.loop())

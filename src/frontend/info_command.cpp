@@ -35,7 +35,8 @@ bool printFileInfo(const char* name, bool first) {
         double ratio = static_cast<double>(static_cast<uint32_t>(in.size())) * 100.0 /
                        (kBitsPerSample[header.sampleType] * 0.125 * total + 1.0);
         printf("  %5lu Hz  %-4lu %-10s %7.1fs %6.2f%%\n", static_cast<unsigned long>(header.sampleRate),
-               static_cast<unsigned long>(header.channels), kSampleTypeNames[header.sampleType], length, ratio);
+               static_cast<unsigned long>(header.channels), kSampleTypeNames[header.sampleType], length,
+               ratio);
         in.close();
         return true;
     } catch (const Exception& e) {

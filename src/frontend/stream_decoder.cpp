@@ -26,7 +26,8 @@ struct PieceProgress {
 
     static void report(void* context, double fraction) {
         auto* self = static_cast<PieceProgress*>(context);
-        self->outer.report(self->outer.context, (self->done + fraction * self->pieceLength) / self->blockLength);
+        self->outer.report(self->outer.context,
+                           (self->done + fraction * self->pieceLength) / self->blockLength);
     }
     ProgressSink sink() { return outer.report ? ProgressSink{&PieceProgress::report, this} : ProgressSink{}; }
 };
@@ -61,7 +62,8 @@ uint32_t readCompressedBlock(InputStream& stream, BlockSink& sink, ProgressSink 
     uint32_t count = stream.readU32();
     BlockWord word = unpackBlockWord(stream.readU32());
     if (word.sampleType >= kSampleTypeCount) throwError(UNKNOWN, "damaged block: unknown sample type");
-    if (word.reserved1 != 0 || word.channelCode > 1) throwError(UNKNOWN, "damaged block: unknown channel layout");
+    if (word.reserved1 != 0 || word.channelCode > 1)
+        throwError(UNKNOWN, "damaged block: unknown channel layout");
     if (word.family > 1) throwError(UNKNOWN, "damaged block: unknown residual coder");
     bool stereo = word.channelCode == 1;
     if (stereo && count % 2 != 0) throwError(UNKNOWN, "damaged block: odd value count in a stereo block");

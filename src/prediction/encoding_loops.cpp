@@ -68,8 +68,8 @@ struct StereoKit {
         normalizer.query(loLeft, hiLeft, loRight, hiRight, width);
     }
     void configure(Predictor& predictor, uint32_t memoryLength, ProgressSink progress) const {
-        predictor.setParameters(memoryLength, order, crossOrder, solveInterval, loLeft, hiLeft, loRight, hiRight,
-                                width, progress);
+        predictor.setParameters(memoryLength, order, crossOrder, solveInterval, loLeft, hiLeft, loRight,
+                                hiRight, width, progress);
     }
 };
 
@@ -122,7 +122,9 @@ Segment middleSegment(uint32_t count, uint32_t divisor) {
     return {((count - length) / 2) & ~1u, length};
 }
 
-double log2Of(double v) { return std::log(v) * 1.4426950408889634; }
+double log2Of(double v) {
+    return std::log(v) * 1.4426950408889634;
+}
 
 template <class Kit>
 uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
@@ -151,7 +153,8 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
     };
 
     uint32_t i0 = 0;
-    while (i0 < kMemoryLengthCount - 1 && kMemoryLengths[i0] < lastMemoryLength) ++i0;
+    while (i0 < kMemoryLengthCount - 1 && kMemoryLengths[i0] < lastMemoryLength)
+        ++i0;
     if (i0 == kMemoryLengthCount - 1) i0 = kMemoryLengthCount - 2;
     uint32_t i1 = i0 + 1;
     tryIndex(i0, 0, 100 / stages);
@@ -286,29 +289,31 @@ SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& be
     return s0 < s1 ? SearchLog::STOP : SearchLog::RIGHT;
 }
 
-uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval, uint32_t memoryLength,
-                         uint32_t adaptationLength, uint32_t family, const LoopProgress& progress) {
+uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                         const LoopProgress& progress) {
     MonoKit kit(order, 0, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval, uint32_t opt1,
-                                  uint32_t opt2, uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                  SearchLog* log) {
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
+                                  const LoopProgress& progress, SearchLog* log) {
     MonoKit kit(order, 0, solveInterval);
     return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
 }
 
-uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder, uint32_t solveInterval,
-                           uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
-                           const LoopProgress& progress) {
+uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                           uint32_t family, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
 uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                     uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    uint32_t& lastMemoryLength, const LoopProgress& progress, SearchLog* log) {
+                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
+                                    SearchLog* log) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
 }

@@ -13,8 +13,8 @@ constexpr uint32_t kBlockHeadSize = 20;
 
 // Block word: sample type in bits 0-7, channel code in bits 8-15, two reserved fields
 // (bits 16-21 and 22-26) and the residual coder family in bits 27-31.
-constexpr uint32_t packBlockWord(uint32_t sampleType, uint32_t channelCode, uint32_t reserved1, uint32_t reserved2,
-                                 uint32_t family) {
+constexpr uint32_t packBlockWord(uint32_t sampleType, uint32_t channelCode, uint32_t reserved1,
+                                 uint32_t reserved2, uint32_t family) {
     return sampleType + (channelCode << 8) + (reserved1 << 16) + (reserved2 << 22) + (family << 27);
 }
 
@@ -34,7 +34,7 @@ constexpr BlockWord unpackBlockWord(uint32_t word) {
 void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord);
 
 // Memory lengths the optimizing loops try, about sqrt(2) apart.
-constexpr uint16_t kMemoryLengths[23] = {2,   3,   4,   6,   8,    11,   16,   23,   32,   45,   64,  91,
+constexpr uint16_t kMemoryLengths[23] = {2,   3,   4,   6,   8,   11,  16,   23,   32,   45,   64,  91,
                                          128, 181, 256, 362, 512, 724, 1024, 1448, 2048, 2896, 4096};
 // Residual adaptation lengths the optimizing loops try.
 constexpr uint16_t kAdaptationLengths[8] = {8, 12, 16, 24, 32, 48, 64, 128};
@@ -93,14 +93,15 @@ struct BlockInput {
 };
 
 // Each returns the length of the block built at the start of `output`.
-uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval, uint32_t memoryLength,
-                         uint32_t adaptationLength, uint32_t family, const LoopProgress& progress);
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval, uint32_t opt1,
-                                  uint32_t opt2, uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                  SearchLog* log = nullptr);
-uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder, uint32_t solveInterval,
-                           uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
-                           const LoopProgress& progress);
+uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                         const LoopProgress& progress);
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
+                                  const LoopProgress& progress, SearchLog* log = nullptr);
+uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                           uint32_t family, const LoopProgress& progress);
 uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                     uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
                                     uint32_t& lastMemoryLength, const LoopProgress& progress,
