@@ -155,3 +155,13 @@ void OutputFile::close() {
 }
 
 }  // namespace elq
+
+namespace elq {
+
+bool isSameFile(const char* first, const char* second) {
+    struct stat a, b;
+    if (stat(first, &a) != 0 || stat(second, &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace elq

@@ -51,3 +51,10 @@ public:
 };
 
 }  // namespace elq
+
+namespace elq {
+
+// True when both names lead to one existing file (hard links and other spellings included).
+bool isSameFile(const char* first, const char* second);
+
+}  // namespace elq

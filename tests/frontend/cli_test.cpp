@@ -9,55 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "support/run_elq.h"
 #include "support/temp_dir.h"
 
 namespace elq {
 namespace {
 
+using test::Outcome;
+using test::runElq;
 using test::TempDir;
 
 const std::string kTitle = "Velmaro Lossless WAVE Audio Coder (Win32), ";
-
-struct Outcome {
-    bool exited = false;
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs elq with `args` in the directory `cwd`, standard input from /dev/null. Standard output
-// goes to a file, or to `stdoutFd` when one is given (its output is then not captured).
-Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, int stdoutFd = -1) {
-    std::string outName = cwd.path(".stdout"), errName = cwd.path(".stderr");
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(ELQ_BINARY));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        int in = open("/dev/null", O_RDONLY);
-        int out = stdoutFd >= 0 ? stdoutFd : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || chdir(cwd.path("").c_str()) != 0) _exit(127);
-        dup2(in, STDIN_FILENO);
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        signal(SIGPIPE, SIG_DFL);  // as a shell starts it; an ignored signal would be inherited
-        execv(ELQ_BINARY, argv.data());
-        _exit(127);
-    }
-    Outcome run;
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return run;
-    run.exited = WIFEXITED(status);
-    run.exitCode = run.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
-    run.out = test::readWholeFile(outName);
-    run.err = test::readWholeFile(errName);
-    std::filesystem::remove(outName);
-    std::filesystem::remove(errName);
-    return run;
-}
 
 bool startsWith(const std::string& text, const std::string& start) {
     return text.rfind(start, 0) == 0;

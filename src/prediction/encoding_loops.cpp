@@ -1,0 +1,321 @@
+#include "prediction/encoding_loops.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "entropy/range_coder.h"
+#include "foundation/allocator.h"
+#include "prediction/sample_normalizer.h"
+#include "prediction/stereo_predictor.h"
+#include "residual/residual_coder.h"
+
+namespace elq {
+
+namespace {
+
+constexpr uint32_t kMemoryLengthCount = 23;
+constexpr uint32_t kTrialAdaptationLength = 12;
+constexpr uint32_t kMinimumSegment = 4000;
+
+void putU32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// The mono and stereo objects behind one shape, so that both loops share one body.
+struct MonoKit {
+    static constexpr uint32_t channelCode = 0;
+    static constexpr const char* predictorName = "ipmop";
+    using Predictor = MonoPredictorEncoder;
+
+    SampleNormalizerEncoder normalizer;
+    int32_t lo = 0, hi = 0;
+    uint32_t width = 0;
+    uint32_t order, solveInterval;
+
+    MonoKit(uint32_t order, uint32_t, uint32_t solveInterval) : order(order), solveInterval(solveInterval) {}
+
+    void normalize(const BlockInput& block, RangeEncoder& encoder) {
+        normalizer.setSampleBits(block.sampleBits);
+        normalizer.analyze(block.samples, block.count);
+        normalizer.writeParameters(encoder);
+        normalizer.query(lo, hi, width);
+    }
+    void configure(Predictor& predictor, uint32_t memoryLength, ProgressSink progress) const {
+        predictor.setParameters(memoryLength, order, solveInterval, lo, hi, width, progress);
+    }
+};
+
+struct StereoKit {
+    static constexpr uint32_t channelCode = 1;
+    static constexpr const char* predictorName = "ipsop";
+    using Predictor = StereoPredictorEncoder;
+
+    StereoSampleNormalizerEncoder normalizer;
+    int32_t loLeft = 0, hiLeft = 0, loRight = 0, hiRight = 0;
+    uint32_t width = 0;
+    uint32_t order, crossOrder, solveInterval;
+
+    StereoKit(uint32_t order, uint32_t crossOrder, uint32_t solveInterval)
+        : order(order), crossOrder(crossOrder), solveInterval(solveInterval) {}
+
+    void normalize(const BlockInput& block, RangeEncoder& encoder) {
+        normalizer.setSampleBits(block.sampleBits);
+        normalizer.analyze(block.samples, block.count);
+        normalizer.writeParameters(encoder);
+        normalizer.query(loLeft, hiLeft, loRight, hiRight, width);
+    }
+    void configure(Predictor& predictor, uint32_t memoryLength, ProgressSink progress) const {
+        predictor.setParameters(memoryLength, order, crossOrder, solveInterval, loLeft, hiLeft, loRight,
+                                hiRight, width, progress);
+    }
+};
+
+// Finishes the range encoder and puts the head in front of its output.
+uint32_t frameBlock(const BlockInput& block, RangeEncoder& encoder, uint32_t channelCode, uint32_t family) {
+    encoder.finish();
+    writeBlockHead(block.output, encoder.dataCount, block.count,
+                   packBlockWord(block.sampleTypeCode, channelCode, 0, 0, family));
+    return encoder.dataCount + kBlockHeadSize;
+}
+
+void startEncoder(const BlockInput& block, RangeEncoder& encoder) {
+    if (block.capacity < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
+    encoder.start(block.output + kBlockHeadSize, block.capacity - kBlockHeadSize, kBlockFirstByte);
+}
+
+template <class Kit>
+uint32_t encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength, uint32_t adaptationLength,
+                     uint32_t family, const LoopProgress& progress) {
+    RangeEncoder encoder;
+    startEncoder(block, encoder);
+    kit.normalize(block, encoder);
+    Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::channelCode == 1);
+    Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
+    progress.setStage(0, 99);
+    kit.configure(*predictor, memoryLength, progress.sink());
+    predictor->writeParameters(encoder);
+    predictor->predictBlock(block.samples, block.count, block.residues);
+    progress.setStage(99, 99);
+    progress.show();
+    residual->setParameters(adaptationLength, kit.width);
+    residual->writeParameters(encoder);
+    residual->encodeBlock(block.residues, block.count, encoder);
+    uint32_t length = frameBlock(block, encoder, Kit::channelCode, family);
+    progress.setStage(100, 100);
+    progress.show();
+    return length;
+}
+
+// A segment of `count / divisor` values, whole frames, in the middle of the block; short
+// blocks are tried whole.
+struct Segment {
+    uint32_t start;
+    uint32_t length;
+};
+
+Segment middleSegment(uint32_t count, uint32_t divisor) {
+    uint32_t length = (count / divisor) & ~1u;
+    if (length < kMinimumSegment) length = count;
+    return {((count - length) / 2) & ~1u, length};
+}
+
+double log2Of(double v) {
+    return std::log(v) * 1.4426950408889634;
+}
+
+template <class Kit>
+uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
+                         uint32_t& lastMemoryLength, const LoopProgress& progress, SearchLog* log) {
+    RangeEncoder encoder;
+    startEncoder(block, encoder);
+    kit.normalize(block, encoder);
+    bool stereo = Kit::channelCode == 1;
+    Owned<ResidualEncoder> energy = createResidualEncoder(0, stereo);
+    Owned<ResidualEncoder> golomb = createResidualEncoder(1, stereo);
+    Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
+    ResidualEncoder* families[2] = {energy.get(), golomb.get()};
+
+    // Memory-length search on a trial segment: costs of tried table indices, which always
+    // form one contiguous range [lowest, highest].
+    Segment trial = middleSegment(block.count, opt1);
+    uint32_t cost[kMemoryLengthCount] = {};
+    const double stages = static_cast<double>(opt1) + 3.0;
+    auto tryIndex = [&](uint32_t index, double stageLow, double stageHigh) {
+        progress.setStage(stageLow, stageHigh);
+        kit.configure(*predictor, kMemoryLengths[index], progress.sink());
+        predictor->predictBlock(block.samples + trial.start, trial.length, block.residues);
+        energy->setParameters(kTrialAdaptationLength, kit.width);
+        cost[index] = energy->estimateSize(block.residues, trial.length);
+        if (log) log->trials.push_back({index, cost[index]});
+    };
+
+    uint32_t i0 = 0;
+    while (i0 < kMemoryLengthCount - 1 && kMemoryLengths[i0] < lastMemoryLength)
+        ++i0;
+    if (i0 == kMemoryLengthCount - 1) i0 = kMemoryLengthCount - 2;
+    uint32_t i1 = i0 + 1;
+    tryIndex(i0, 0, 100 / stages);
+    tryIndex(i1, 100 / stages, 200 / stages);
+    uint32_t lowest, highest, first;
+    if ((cost[i1] < cost[i0] || i0 == 0) && i1 != kMemoryLengthCount - 1) {
+        tryIndex(i1 + 1, 200 / stages, 300 / stages);
+        lowest = first = i0;
+        highest = i1 + 1;
+    } else {
+        tryIndex(i0 - 1, 200 / stages, 300 / stages);
+        lowest = first = i0 - 1;
+        highest = i1;
+    }
+
+    double bestLength = 0, bestCost = 0;
+    auto fit = [&]() {
+        SearchLog::Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
+        if (log) log->fits.push_back({first, verdict, bestLength, bestCost});
+        return verdict;
+    };
+    SearchLog::Verdict verdict = fit();
+    uint32_t iterations = 0;
+    for (; iterations < 6; ++iterations) {
+        double stageLow = iterations + 300 / stages;
+        if (verdict == SearchLog::LEFT) {
+            if (lowest == 0) break;
+            first = --lowest;
+            tryIndex(lowest, stageLow, stageLow + 1);
+        } else if (verdict == SearchLog::RIGHT) {
+            if (highest == kMemoryLengthCount - 1) break;
+            first = ++highest - 2;
+            tryIndex(highest, stageLow, stageLow + 1);
+        } else {
+            break;
+        }
+        verdict = fit();
+    }
+
+    // The fitted optimum stands unless a tried length did strictly better.
+    uint32_t winner;
+    double incumbent;
+    if (verdict == SearchLog::FOUND && bestLength >= 2 && bestLength <= 4096) {
+        winner = static_cast<uint32_t>(bestLength);
+        incumbent = bestCost;
+    } else {
+        winner = kMemoryLengths[lowest];
+        incumbent = cost[lowest];
+    }
+    for (uint32_t i = lowest; i <= highest; ++i) {
+        if (cost[i] < incumbent) {
+            winner = kMemoryLengths[i];
+            incumbent = cost[i];
+        }
+    }
+    lastMemoryLength = winner;
+    if (log) log->winner = winner;
+
+    progress.setStage(iterations + 300 / stages, 98);
+    kit.configure(*predictor, winner, progress.sink());
+    predictor->writeParameters(encoder);
+    predictor->predictBlock(block.samples, block.count, block.residues);
+
+    // Residual family and adaptation length on a second segment; ties keep the earlier.
+    Segment choice = middleSegment(block.count, opt2);
+    uint32_t best = 2147483647, bestFamily = 0, bestAdaptation = kAdaptationLengths[0];
+    for (uint32_t family = 0; family < 2; ++family) {
+        progress.setStage(family == 0 ? 98 : 98.5, family == 0 ? 98 : 98.5);
+        progress.show();
+        for (uint16_t adaptation : kAdaptationLengths) {
+            families[family]->setParameters(adaptation, kit.width);
+            uint32_t size = families[family]->estimateSize(block.residues + choice.start, choice.length);
+            if (log) log->candidates.push_back({family, adaptation, size});
+            if (size < best) {
+                best = size;
+                bestFamily = family;
+                bestAdaptation = adaptation;
+            }
+        }
+    }
+    progress.setStage(99, 99);
+    progress.show();
+    ResidualEncoder& chosen = *families[bestFamily];
+    chosen.setParameters(bestAdaptation, kit.width);
+    chosen.writeParameters(encoder);
+    chosen.encodeBlock(block.residues, block.count, encoder);
+    uint32_t length = frameBlock(block, encoder, Kit::channelCode, bestFamily);
+    progress.setStage(100, 100);
+    progress.show();
+    return length;
+}
+
+}  // namespace
+
+void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord) {
+    memcpy(head, "COMP", 4);
+    putU32(head + 4, payloadLength + 12);
+    memcpy(head + 8, "NONE", 4);
+    putU32(head + 12, count);
+    putU32(head + 16, blockWord);
+}
+
+SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
+    bestLength = 0;
+    bestCost = 0;
+    const double x0 = log2Of(kMemoryLengths[first]), x1 = log2Of(kMemoryLengths[first + 1]),
+                 x2 = log2Of(kMemoryLengths[first + 2]);
+    const double y0 = log2Of(costs[0]), y1 = log2Of(costs[1]), y2 = log2Of(costs[2]);
+    const double d0 = (x0 - x1) * (x0 - x2), d1 = (x0 - x1) * (x1 - x2), d2 = (x2 - x0) * (x2 - x1);
+    double a = 0;
+    bool usable = d0 != 0 && d1 != 0 && d2 != 0;
+    if (usable) {
+        a = y0 / d0 - y1 / d1 + y2 / d2;
+        usable = a > 0;
+    }
+    if (usable) {
+        double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
+        double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
+        double x = -b / (2 * a);
+        bestLength = std::floor(std::pow(2.0, x) + 0.5);
+        bestCost = std::floor(std::pow(2.0, (a * x + b) * x + c) + 0.5);
+        double left = kMemoryLengths[first > 0 ? first - 1 : 0];
+        double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
+        if (bestLength < left) return SearchLog::LEFT;
+        if (bestLength > right) return SearchLog::RIGHT;
+        return SearchLog::FOUND;
+    }
+    // No usable parabola: judge by the shape of the three costs.
+    uint32_t s0 = costs[0], s1 = costs[1], s2 = costs[2];
+    if (s0 <= s1 && s1 <= s2) return SearchLog::LEFT;
+    if (s0 > s1) return s1 < s2 ? SearchLog::STOP : SearchLog::RIGHT;
+    return s0 < s1 ? SearchLog::STOP : SearchLog::RIGHT;
+}
+
+uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                         const LoopProgress& progress) {
+    MonoKit kit(order, 0, solveInterval);
+    return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
+}
+
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
+                                  const LoopProgress& progress, SearchLog* log) {
+    MonoKit kit(order, 0, solveInterval);
+    return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
+}
+
+uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                           uint32_t family, const LoopProgress& progress) {
+    StereoKit kit(order, crossOrder, solveInterval);
+    return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
+}
+
+uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
+                                    SearchLog* log) {
+    StereoKit kit(order, crossOrder, solveInterval);
+    return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
+}
+
+}  // namespace elq

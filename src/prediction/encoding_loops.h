@@ -1,0 +1,114 @@
+// The per-block encoders: normalizer, predictor and one residual coder over a fresh range
+// encoder, framed as one self-contained "COMP" block.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "prediction/mono_predictor.h"
+
+namespace elq {
+
+constexpr uint32_t kBlockHeadSize = 20;
+
+// Block word: sample type in bits 0-7, channel code in bits 8-15, two reserved fields
+// (bits 16-21 and 22-26) and the residual coder family in bits 27-31.
+constexpr uint32_t packBlockWord(uint32_t sampleType, uint32_t channelCode, uint32_t reserved1,
+                                 uint32_t reserved2, uint32_t family) {
+    return sampleType + (channelCode << 8) + (reserved1 << 16) + (reserved2 << 22) + (family << 27);
+}
+
+struct BlockWord {
+    uint32_t sampleType;
+    uint32_t channelCode;
+    uint32_t reserved1;
+    uint32_t reserved2;
+    uint32_t family;
+};
+
+constexpr BlockWord unpackBlockWord(uint32_t word) {
+    return {word & 0xFF, (word >> 8) & 0xFF, (word >> 16) & 0x3F, (word >> 22) & 0x1F, word >> 27};
+}
+
+// Fills the 20-byte head ("COMP", length, "NONE", count, block word) in front of a payload.
+void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord);
+
+// Memory lengths the optimizing loops try, about sqrt(2) apart.
+constexpr uint16_t kMemoryLengths[23] = {2,   3,   4,   6,   8,   11,  16,   23,   32,   45,   64,  91,
+                                         128, 181, 256, 362, 512, 724, 1024, 1448, 2048, 2896, 4096};
+// Residual adaptation lengths the optimizing loops try.
+constexpr uint16_t kAdaptationLengths[8] = {8, 12, 16, 24, 32, 48, 64, 128};
+// The search of every file starts from this memory length.
+constexpr uint32_t kInitialMemoryLength = 362;
+
+// How a loop reports progress: it sets the per-cent range of the block that the current
+// stage covers, and lets the predictor report fractions within it.
+struct LoopProgress {
+    void* context = nullptr;
+    void (*stage)(void* context, double stageLow, double stageHigh) = nullptr;
+    void (*report)(void* context, double fraction) = nullptr;
+
+    void setStage(double low, double high) const {
+        if (stage) stage(context, low, high);
+    }
+    void show() const {
+        if (report) report(context, 0.0);
+    }
+    ProgressSink sink() const { return {report, context}; }
+};
+
+// What the optimizing search did, for diagnostics and tests.
+struct SearchLog {
+    enum Verdict { FOUND, LEFT, RIGHT, STOP };
+    struct Trial {
+        uint32_t index;
+        uint32_t cost;
+    };
+    struct Fit {
+        uint32_t first;
+        Verdict verdict;
+        double bestLength;
+        double bestCost;
+    };
+    struct Candidate {
+        uint32_t family;
+        uint32_t adaptationLength;
+        uint32_t cost;
+    };
+    std::vector<Trial> trials;
+    std::vector<Fit> fits;
+    uint32_t winner = 0;
+    std::vector<Candidate> candidates;
+};
+
+// The block shape shared by all four loops.
+struct BlockInput {
+    int32_t* samples;  // rewritten in place by the normalizer
+    uint32_t count;    // values, both channels counted
+    int32_t* residues;
+    uint8_t* output;  // receives the whole block, head included
+    uint32_t capacity;
+    uint32_t sampleBits;
+    uint32_t sampleTypeCode;
+};
+
+// Each returns the length of the block built at the start of `output`.
+uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                         const LoopProgress& progress);
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
+                                  const LoopProgress& progress, SearchLog* log = nullptr);
+uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                           uint32_t family, const LoopProgress& progress);
+uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
+                                    SearchLog* log = nullptr);
+
+// The parabola fit of the memory-length search over the three consecutive table indices
+// first..first+2 with their costs; gives the verdict and, when found, the estimated optimum.
+SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost);
+
+}  // namespace elq
