@@ -25,6 +25,9 @@ public:
     WaveWriter(OutputStream& out, uint32_t total, bool silent) : out_(out), total_(total), silent_(silent) {}
 
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
+        // A block never holds more than the header says is still to come; a damaged head
+        // must not make the decoder produce without bound.
+        if (count > total_ - samplesDone_) throwError(UNKNOWN, "damaged block: more values than the file holds");
         switch (sampleType) {
             case UINT8:
                 bytes_ = 1;

@@ -114,7 +114,8 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
 
     const uint32_t bits = kBitsPerSample[reader.sampleType];
     const uint32_t bytes = bits / 8;
-    const uint32_t blocks = (total - 1 + blockLength) / blockLength;
+    // Counted in 64 bits: near 4 GiB of 8-bit samples the 32-bit sum would wrap.
+    const uint32_t blocks = static_cast<uint32_t>((static_cast<uint64_t>(total) + blockLength - 1) / blockLength);
     const bool optimize = s.opt1 != 0 && s.opt2 != 0;
     CompressProgress progress;
     progress.silent = options.silent != 0;

@@ -38,8 +38,8 @@ bool exists(const TempDir& dir, const std::string& name) {
 TEST(RoundTrip, EverySignalWidthAndLayout) {
     TempDir dir;
     std::vector<std::string> encodeArgs{"--silent"}, decodeArgs{"--silent"}, names;
-    const Signal kinds[] = {Signal::Silence, Signal::Tones,         Signal::Noise,       Signal::Square,
-                            Signal::Dc,      Signal::PaddedClipped, Signal::TwinChannels};
+    const Signal kinds[] = {Signal::Silence, Signal::Tones,         Signal::Noise,        Signal::Square,
+                            Signal::Dc,      Signal::PaddedClipped, Signal::TwinChannels, Signal::LeftOnly};
     for (uint32_t bits : {8u, 16u, 24u, 32u}) {
         for (uint32_t channels : {1u, 2u}) {
             for (Signal kind : kinds) {
@@ -207,6 +207,32 @@ TEST(DecodeCommand, ForeignAndDamagedFilesFailCleanly) {
         EXPECT_TRUE(
             contains(run.err, "Exception UNKNOWN in file Unknown, line 0\ndescription: damaged block"))
             << at;
+    }
+}
+
+// Flipped and truncated bytes anywhere: every run ends with a report or a (wrong) file,
+// never with a signal or a hang.
+TEST(DecodeCommand, DamagedFilesEndCleanly) {
+    TempDir dir;
+    dir.write("s.wav", test::waveFile(test::pcmSignal(Signal::Tones, 16, 2, 9000), 16, 2));
+    dir.write("m.wav", test::waveFile(test::pcmSignal(Signal::Noise, 24, 1, 9000), 24, 1));
+    ASSERT_EQ(
+        runElq({"--silent", "s.wav", "m.wav", "--output", "m_golomb", "--optimize", "best"}, dir).exitCode,
+        0);
+    ASSERT_EQ(runElq({"--silent", "m.wav", "--output", "m_energy", "--optimize", "none"}, dir).exitCode, 0);
+    uint32_t state = 12345;
+    for (const char* name : {"s.elq", "m_golomb.elq", "m_energy.elq"}) {
+        const std::string elq = test::readWholeFile(dir.path(name));
+        for (int trial = 0; trial < 60; ++trial) {
+            state = state * 1103515245u + 12345u;
+            size_t at = (state >> 8) % elq.size();
+            std::string damaged = trial % 3 == 0 ? elq.substr(0, at) : elq;
+            if (trial % 3 != 0) damaged[at] = static_cast<char>(damaged[at] ^ (1 + (state >> 24) % 255));
+            dir.write("d.elq", damaged);
+            Outcome run = runElq({"--silent", "d.elq"}, dir);
+            ASSERT_TRUE(run.exited) << name << " byte " << at << " ended by signal " << -run.exitCode;
+            EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << name << " byte " << at;
+        }
     }
 }
 

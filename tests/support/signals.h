@@ -1,14 +1,13 @@
 // Deterministic test signals as little-endian PCM bytes, and WAVE files holding them.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace elq::test {
 
-enum class Signal { Silence, Tones, Noise, Square, Dc, PaddedClipped, TwinChannels };
+enum class Signal { Silence, Tones, Noise, Square, Dc, PaddedClipped, TwinChannels, LeftOnly };
 
 inline const char* signalName(Signal s) {
     switch (s) {
@@ -26,58 +25,83 @@ inline const char* signalName(Signal s) {
             return "padded";
         case Signal::TwinChannels:
             return "twin";
+        case Signal::LeftOnly:
+            return "leftonly";
     }
     return "?";
 }
 
-// `frames` frames of `channels` values of `bits` bits (8 unsigned, else signed), each within
-// the full range of the width.
+// A sinusoid from an integer resonator: exact and identical on every machine, so that
+// files made from it can stand in a golden table.
+class Resonator {
+public:
+    // `coefficient` is 2 cos(w) in units of 2^-15; `start` sets the amplitude (in 2^-30 of full scale).
+    Resonator(int64_t coefficient, int64_t start) : c_(coefficient), previous_(0), current_(start) {}
+    int64_t next() {
+        int64_t following = ((c_ * current_) >> 15) - previous_;
+        previous_ = current_;
+        current_ = following;
+        return previous_;
+    }
+
+private:
+    int64_t c_, previous_, current_;
+};
+
+// `frames` frames of `channels` values of `bits` bits (8 unsigned, else signed), within the
+// full range of the width. Integer arithmetic only.
 inline std::vector<uint8_t> pcmSignal(Signal kind, uint32_t bits, uint32_t channels, uint32_t frames,
                                       uint32_t seed = 1) {
-    const double full = std::ldexp(1.0, static_cast<int>(bits) - 1);
-    const int64_t top = static_cast<int64_t>(full) - 1, bottom = -static_cast<int64_t>(full);
+    const int64_t top = (int64_t{1} << (bits - 1)) - 1, bottom = -(int64_t{1} << (bits - 1));
     uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    // Uniform over the signed 32-bit range.
     auto noise = [&]() {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<double>(static_cast<int64_t>(state >> 11) - (1ll << 52)) / std::ldexp(1.0, 52);
+        return static_cast<int64_t>(static_cast<int32_t>(state >> 32));
     };
+    std::vector<Resonator> low, high;
+    for (uint32_t c = 0; c < channels; ++c) {
+        low.emplace_back(65400 - 97 * c, (int64_t{55} << 20) + c * 7919);
+        high.emplace_back(60000 + 331 * c, int64_t{5} << 26);
+    }
     std::vector<uint8_t> bytes;
     bytes.reserve(static_cast<size_t>(frames) * channels * bits / 8);
     for (uint32_t i = 0; i < frames; ++i) {
-        double left = 0;
+        int64_t left = 0;
         for (uint32_t c = 0; c < channels; ++c) {
-            double t = i / 44100.0, v = 0;
+            // v is in units of 2^-31 of full scale.
+            int64_t v = 0;
             switch (kind) {
                 case Signal::Silence:
-                    v = 0;
                     break;
                 case Signal::Tones:
-                    v = 0.4 * std::sin(2 * M_PI * (220 + 110 * c) * t) + 0.2 * std::sin(2 * M_PI * 1375 * t) +
-                        0.01 * noise();
-                    v *= full;
+                    v = low[c].next() + high[c].next() / 2 + noise() / 128;
                     break;
                 case Signal::Noise:
-                    v = noise() * full;
+                    v = noise();
                     break;
                 case Signal::Square:
-                    v = (i / 50 + c) % 2 ? full : -full;
+                    v = (i / 50 + c) % 2 ? INT64_C(1) << 31 : -(INT64_C(1) << 31);
                     break;
                 case Signal::Dc:
-                    v = 0.3 * full + c;
+                    v = (INT64_C(3) << 31) / 10 + (int64_t{static_cast<int32_t>(c)} << (32 - bits));
                     break;
                 case Signal::PaddedClipped:
-                    // Low bits zero except at the clipped extremes.
-                    v = 1.4 * full * std::sin(2 * M_PI * 440 * t + c);
-                    if (bits > 8) v = std::floor(v / 16) * 16 + 16;
+                    v = low[c].next() * 3;
                     break;
                 case Signal::TwinChannels:
-                    v = c == 0 ? (0.5 * std::sin(2 * M_PI * 330 * t) + 0.02 * noise()) * full : left;
+                    v = c == 0 ? low[0].next() + noise() / 64 : left;
+                    break;
+                case Signal::LeftOnly:
+                    v = c == 0 ? low[0].next() + high[0].next() + noise() / 256 : 0;
                     break;
             }
             if (c == 0) left = v;
-            int64_t s = static_cast<int64_t>(std::llround(v));
-            s = s > top ? top : s < bottom ? bottom : s;
-            uint32_t raw = static_cast<uint32_t>(bits == 8 ? s + 128 : s);
+            int64_t sample = v >> (32 - bits);
+            // Padded: the low bits are zero except where the peaks clip.
+            if (kind == Signal::PaddedClipped && bits > 8) sample = (sample >> 4) * 16 + 16;
+            sample = sample > top ? top : sample < bottom ? bottom : sample;
+            uint32_t raw = static_cast<uint32_t>(bits == 8 ? sample + 128 : sample);
             for (uint32_t k = 0; k < bits / 8; ++k)
                 bytes.push_back(static_cast<uint8_t>(raw >> (8 * k)));
         }
@@ -94,7 +118,8 @@ inline std::vector<uint8_t> waveFile(const std::vector<uint8_t>& samples, uint32
             b.push_back(static_cast<uint8_t>(v >> (8 * k)));
     };
     auto id = [&](const char* s) {
-        for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(s[k]));
+        for (int k = 0; k < 4; ++k)
+            b.push_back(static_cast<uint8_t>(s[k]));
     };
     const uint32_t align = channels * bits / 8;
     id("RIFF");
@@ -110,7 +135,8 @@ inline std::vector<uint8_t> waveFile(const std::vector<uint8_t>& samples, uint32
     put(bits, 2);
     id("data");
     put(static_cast<uint32_t>(samples.size()), 4);
-    for (uint8_t v : samples) b.push_back(v);
+    for (uint8_t v : samples)
+        b.push_back(v);
     if (samples.size() & 1) b.push_back(0);
     return b;
 }
