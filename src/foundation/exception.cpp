@@ -1,5 +1,12 @@
 #include "foundation/exception.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 
@@ -22,11 +29,26 @@ size_t append(size_t used, const char* text) {
     return used + n;
 }
 
+// Appends the system's own text for an error number; returns the end of the report.
+size_t appendSystemMessage(size_t used, uint64_t number) {
+#ifdef _WIN32
+    // Written straight into the rest of the report; a text that does not fit is left out whole.
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+        static_cast<DWORD>(number), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), report + used,
+        static_cast<DWORD>(kReportSize - used), nullptr);
+    if (length >= kReportSize - used) length = 0;
+    report[used + length] = '\0';
+    return used + length;
+#else
+    char text[512];
+    return append(used, strerror_r(static_cast<int>(number), text, sizeof text));
+#endif
+}
+
 // The system's own text for an error number, with its line breaks removed.
 void appendSystemText(size_t used, uint64_t number) {
-    char text[512];
-    const char* message = strerror_r(static_cast<int>(number), text, sizeof text);
-    size_t end = append(used, message);
+    size_t end = appendSystemMessage(used, number);
     size_t kept = used;
     for (size_t i = used; i < end; ++i) {
         if (report[i] != '\n' && report[i] != '\r') report[kept++] = report[i];
@@ -52,8 +74,8 @@ const char* Exception::format() const {
         case IOERROR:
         case READERROR:
         case WRITEERROR:
-            snprintf(detail, sizeof detail, "\nfunction %s, code %lu, ", name,
-                     static_cast<unsigned long>(value));
+            snprintf(detail, sizeof detail, "\nfunction %s, code %llu, ", name,
+                     static_cast<unsigned long long>(value));
             used = append(used, detail);
             appendSystemText(used, value);
             break;
@@ -62,8 +84,8 @@ const char* Exception::format() const {
             append(used, detail);
             break;
         case OUTOFMEMORY:
-            snprintf(detail, sizeof detail, "\nvariable %s, size %lu", name,
-                     static_cast<unsigned long>(value));
+            snprintf(detail, sizeof detail, "\nvariable %s, size %llu", name,
+                     static_cast<unsigned long long>(value));
             append(used, detail);
             break;
         case UNKNOWN:

@@ -6,6 +6,13 @@
 
 namespace elq {
 
+#ifdef _WIN32
+// A system HANDLE, held as its integer value so that the invalid handle (all bits set) is a constant.
+using FileHandle = intptr_t;
+#else
+using FileHandle = int;  // a file descriptor
+#endif
+
 class InputFile {
 public:
     InputFile() = default;
@@ -25,9 +32,9 @@ public:
 
     bool isOpen() const { return handle != kInvalidHandle; }
 
-    static constexpr int kInvalidHandle = -1;
+    static constexpr FileHandle kInvalidHandle = -1;
     char* realName = nullptr;
-    int handle = kInvalidHandle;
+    FileHandle handle = kInvalidHandle;
     bool standard = false;
 };
 
@@ -46,7 +53,7 @@ public:
     bool isOpen() const { return handle != InputFile::kInvalidHandle; }
 
     char* realName = nullptr;
-    int handle = InputFile::kInvalidHandle;
+    FileHandle handle = InputFile::kInvalidHandle;
     bool standard = false;
 };
 

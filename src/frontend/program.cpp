@@ -33,8 +33,11 @@ void setFloatingPointMode() {
 
 void setUpProcess() {
     setFloatingPointMode();
-    // Writing into a closed pipe must fail as a WRITEERROR report, not end the process silently.
+    // Writing into a closed pipe must fail as a WRITEERROR report, not end the process silently
+    // (Windows has no such signal; a write into a closed pipe simply fails there).
+#ifdef SIGPIPE
     signal(SIGPIPE, SIG_IGN);
+#endif
     // Progress lines must show at once.
     setvbuf(stdout, nullptr, _IONBF, 0);
     setvbuf(stderr, nullptr, _IONBF, 0);

@@ -1,3 +1,6 @@
+// The file layer on POSIX systems: file descriptors stand in for the system handles.
+#ifndef _WIN32
+
 #include "foundation/file.h"
 
 #include <errno.h>
@@ -165,3 +168,5 @@ bool isSameFile(const char* first, const char* second) {
 }
 
 }  // namespace elq
+
+#endif  // _WIN32
