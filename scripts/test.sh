@@ -40,3 +40,8 @@ if [ "$full" -eq 1 ]; then
     cmake --build "$BUILD/sanitize" -j"$JOBS"
     (cd "$BUILD/sanitize" && ctest --output-on-failure -j"$JOBS")
 fi
+
+if [ "$full" -eq 1 ]; then
+    echo "== identical output across compilers, optimization levels and platforms"
+    bash "$ROOT/scripts/crosscheck.sh"
+fi
