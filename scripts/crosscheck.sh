@@ -42,6 +42,7 @@ REFERENCE=x64-gcc-O2
 AARCH64_ROOT=/usr/aarch64-linux-gnu
 export WINEDEBUG=-all
 export WINEPREFIX="$CROSS/wineprefix"
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or HTML engine set-up in the new prefix
 started=$(date +%s)
 
 # ---------------------------------------------------------------------------------------------
