@@ -3,9 +3,9 @@
 # in several modes with every build, and checks that every build writes the very bytes of the
 # x86-64 g++ -O2 build and decodes every build's files back to the source bytes.
 # Usage: scripts/crosscheck.sh [--quick] [--only NAME[,NAME...]]
-#   --quick  the short file set (the conformance vectors with their own options and one small
-#            generated file), for CI; without it, every conformance vector and five generated
-#            files in five modes each.
+#   --quick  the short file set, for CI: the conformance vectors with their own options and one
+#            small generated file; without it, also every conformance WAVE and five generated
+#            files in five modes (insane mode only on the shortest files).
 #   --only   run only the named builds (the reference x64-gcc-O2 is always added).
 # Builds: x86-64 with g++ and clang++ at -O0, -O2 and -O3 -march=native; i686 (-m32 -msse2
 # -mfpmath=sse) with g++ and clang++, run under qemu-i386; aarch64 with g++ and clang++, run under
@@ -134,7 +134,7 @@ configure_and_build() {
 }
 
 build_all() {
-    local inc line name compiler type flags runner t0
+    local inc name compiler type flags runner t0
     inc="$(i686_include_flags)"
     while IFS='|' read -r name compiler type flags runner; do
         if [ -n "$only" ] && [ "$name" != "$REFERENCE" ] && [[ ",$only," != *",$name,"* ]]; then continue; fi
