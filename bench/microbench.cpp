@@ -220,7 +220,7 @@ void DecomposeAndSolve(benchmark::State& state) {
         }
         rhs[j] = packed[j];
     }
-    std::vector<double> a(packed.size()), b(n), d(n), scratch(2 * n);
+    std::vector<double> a(packed.size()), b(n), d(n), scratch(decompositionScratch(n));
     for (auto _ : state) {
         a = packed;
         b = rhs;

@@ -9,6 +9,11 @@
 #include "prediction/mono_predictor.h"
 #include "prediction/prediction_filter.h"
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"  // see prediction_filter.h
+#endif
+
 namespace elq {
 
 // The two coupled least-squares predictors of a stereo block. Channel 0 is left, 1 is right; a
@@ -18,34 +23,68 @@ public:
     // order P = own order a + crossOrder c; a and c multiples of 4, 4 <= c <= a, P <= 128.
     void init(uint32_t order, uint32_t crossOrder, uint32_t solveInterval, double lambda);
 
-    int32_t predict(uint32_t channel) const {
-        const Channel& own = channels[channel];
-        double sa = 0.0;
-        double sb = 0.0;
-        accumulatePrediction(own.history.newest(), own.w.data(), ownOrder, sa, sb);
-        accumulatePrediction(channels[channel ^ 1].history.newest(), own.w.data() + ownOrder, crossOrder, sa,
-                             sb);
-        return roundPrediction(sb + sa);
-    }
+    int32_t predict(uint32_t channel) const { return predictWith<PortableLanes>(channel); }
+    void update(uint32_t channel, int32_t x) { updateWith<PortableLanes>(channel, x); }
 
-    void update(uint32_t channel, int32_t x);
+    // The same with the per-sample kernels of lane type V, for loops compiled for that type.
+    template <class V>
+    ELQ_ALWAYS_INLINE int32_t predictWith(uint32_t channel) const {
+        const Channel& own = channels[channel];
+        PredictionSums sums = {};
+        accumulatePrediction<V>(own.history.newest(), own.w.data(), ownOrder, sums);
+        accumulatePrediction<V>(channels[channel ^ 1].history.newest(), own.w.data() + ownOrder, crossOrder,
+                                sums);
+        return roundPrediction(finalSum(sums));
+    }
+    template <class V>
+    ELQ_ALWAYS_INLINE void updateWith(uint32_t channel, int32_t sample) {
+        Channel& own = channels[channel];
+        const Channel& other = channels[channel ^ 1];
+        const double x = static_cast<double>(sample);
+        own.history.push(x);
+        ++own.count;
+        if (own.count < ownOrder) return;
+        if (own.count == ownOrder) startStatistics(own, other);
+        const double* ownHistory = own.history.newest();
+        const double* otherHistory = other.history.newest();
+        const double y = otherHistory[0];
+        double* xr = own.xr.data();
+        double* yr = own.yr.data();
+        xr[0] = (lambda * xr[0]) + (x * x);
+        accumulateCorrelationPairs<V>(yr, xr + 1, ownHistory + 1, ownOrder, y, x, lambda);
+        accumulateCorrelationPairs<V>(yr + ownOrder, xr + 1 + ownOrder, otherHistory, crossOrder, y, x,
+                                      lambda);
+        if (own.count - own.lastSolve >= solveInterval) {
+            solve(own, other);
+            own.lastSolve = own.count;
+        }
+    }
 
     // The current coefficients of a channel (order values: own part, then cross part).
     const double* coefficients(uint32_t channel) const { return channels[channel].w.data(); }
 
 private:
-    // r holds r[0] (weighted x·x) and, for each regressor z_m, the pair r[1+2m] (z_m·y), r[2+2m] (z_m·x).
+    // The weighted correlations of a channel with its regressors z_m (own samples before x, then the
+    // other channel's newest), y the other channel's newest sample: xr[0] = x·x, xr[1 + m] = z_m·x and
+    // yr[m] = z_m·y; each updated as r = (lambda·r) + product.
     struct Channel {
         uint32_t count = 0;
         uint32_t lastSolve = 0;
         SampleHistory history;
-        Buffer<double> r;
+        Buffer<double> xr;
+        Buffer<double> yr;
         Buffer<double> w;
         Buffer<double> s;  // start-up correction, column-packed P x P; row and column a stay zero
     };
+
     void startStatistics(Channel& own, const Channel& other);
     void solve(Channel& own, const Channel& other);
-    template <Correction mode>
+    template <class V>
+    void solveWith(Channel& own, const Channel& other);
+#ifdef ELQ_AVX2_KERNELS
+    ELQ_TARGET_AVX2 void solveWide(Channel& own, const Channel& other);
+#endif
+    template <class V, Correction mode>
     void buildMatrix(Channel& own, const Channel& other, double g, uint32_t n);
 
     Channel channels[2];
@@ -105,3 +144,7 @@ private:
 };
 
 }  // namespace elq
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
