@@ -156,7 +156,7 @@ void StereoPredictBlock(benchmark::State& state) {
 BENCHMARK(StereoPredictBlock)
     ->ArgNames({"P", "c", "K"})
     ->ArgsProduct({{12}, {4}, {32, 64, 128}})
-    ->ArgsProduct({{24}, {8}, {32, 64, 128}})
+    ->ArgsProduct({{24}, {8}, {32, 64, 128, 65536}})
     ->ArgsProduct({{48}, {16}, {32, 64, 128}})
     ->ArgsProduct({{128}, {40}, {32, 64, 128}})
     ->Unit(benchmark::kMillisecond);

@@ -50,9 +50,10 @@ uint32_t readAdaptationLength(RangeDecoder& decoder);
 
 // Receivers of the symbols of the encode-side per-value steps. A step names the model by index
 // (the Golomb family always uses model 0); `uniform` is a value equally likely among `total`.
+template <class Model>
 struct CodingSink {
     RangeEncoder& encoder;
-    AdaptiveModel* models;
+    Model* models;
 
     void symbol(uint32_t model, uint32_t sym) { models[model].encodeSymbol(sym, encoder); }
     void uniform(uint32_t value, uint32_t total) { encoder.encodeFreq(1, value, total); }

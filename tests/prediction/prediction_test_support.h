@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -91,7 +92,9 @@ public:
     // Opens the bytes for decoding; the decoder is started on return.
     RangeDecoder& decoder() {
         static int serial = 0;
-        path = testing::TempDir() + "elq_prediction_" + std::to_string(++serial) + ".bin";
+        // The process id keeps test programs that CTest runs in parallel apart.
+        path = testing::TempDir() + "elq_prediction_" + std::to_string(getpid()) + "_" +
+               std::to_string(++serial) + ".bin";
         FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), f);
