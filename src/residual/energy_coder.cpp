@@ -16,7 +16,7 @@ void EnergyResidualEncoder::writeParameters(RangeEncoder& encoder) {
 template <uint32_t Channels>
 void EnergyResidualEncoder::encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder) {
     models.create(energyContextCount(W), energySymbolCount(W), kModelLimit, kEncoderModelsName);
-    CodingSink<AdaptiveModel> sink{encoder, models.data()};
+    CodingSink<CumulativeModel> sink{encoder, models.data()};
     double powers[2] = {1.0, 1.0};
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
@@ -90,7 +90,7 @@ uint32_t EnergyResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     }
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    AdaptiveModel* table = models.data();
+    CumulativeModel* table = models.data();
     forEachValue<Channels>(n, decoded, runningPower, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         out[i] = unfold(decodeEnergyValue(power, f, lastContext, table, decoder));
     });
