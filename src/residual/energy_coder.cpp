@@ -20,7 +20,7 @@ void EnergyResidualEncoder::encodeChannels(const int32_t* residues, uint32_t cou
     double powers[2] = {1.0, 1.0};
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    forEachValue<Channels>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
+    forEachValue<Channels, true>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
     });
     models.release();
@@ -35,7 +35,7 @@ uint32_t EnergyResidualEncoder::estimateChannels(const int32_t* residues, uint32
     double powers[2] = {1.0, 1.0};
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    forEachValue<Channels>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
+    forEachValue<Channels, false>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
     });
     costModels.release();
@@ -91,9 +91,10 @@ uint32_t EnergyResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
     CumulativeModel* table = models.data();
-    forEachValue<Channels>(n, decoded, runningPower, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
-        out[i] = unfold(decodeEnergyValue(power, f, lastContext, table, decoder));
-    });
+    forEachValue<Channels, true>(
+        n, decoded, runningPower, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
+            out[i] = unfold(decodeEnergyValue(power, f, lastContext, table, decoder));
+        });
     decoded += n;
     if (decoded == count) models.release();
     return n;
