@@ -114,13 +114,27 @@ template <class V>
 ELQ_ALWAYS_INLINE void predictSamples(PredictionFilter& filter, const MonoClamp& clamp,
                                       const ProgressSink& progress, const int32_t* samples, uint32_t count,
                                       int32_t* residues) {
+    // Chunks whose samples go into the history ahead, cut at every solve: the predictions of a
+    // stretch first (kept in the residue array), then the updates.
     ProgressCountdown countdown;
-    for (uint32_t i = 0; i < count; ++i) {
-        countdown.tick(progress, i, count);
-        const int32_t x = samples[i];
-        const int32_t q = clampPrediction(filter.predictWith<V>(), clamp.lo, clamp.hi);
-        residues[i] = residueOf(x, q, clamp.shift);
-        filter.updateWith<V>(x);
+    uint32_t prepared = 0;
+    for (uint32_t start = 0; start < count;) {
+        if (prepared == start) {
+            const uint32_t n = count - start < SampleHistory::kSpan ? count - start : SampleHistory::kSpan;
+            filter.prepare(samples + start, n);
+            prepared = start + n;
+        }
+        const uint32_t untilSolve = filter.samplesUntilSolve();
+        const uint32_t n = prepared - start < untilSolve ? prepared - start : untilSolve;
+        filter.predictAhead<V>(n, residues + start);
+        for (uint32_t i = start; i < start + n; ++i) {
+            countdown.tick(progress, i, count);
+            const int32_t x = samples[i];
+            const int32_t q = clampPrediction(residues[i], clamp.lo, clamp.hi);
+            residues[i] = residueOf(x, q, clamp.shift);
+            filter.updateWith<V, true>(x);
+        }
+        start += n;
     }
 }
 

@@ -11,10 +11,6 @@ namespace elq {
 
 namespace {
 
-// Free room below the kept window; each wrap-around copies `keep` values, so a few thousand
-// samples between copies make the copy cost negligible.
-constexpr uint32_t kHistorySpan = 4096;
-
 KernelSet detectKernelSet() {
 #ifdef ELQ_AVX2_KERNELS
     __builtin_cpu_init();
@@ -209,7 +205,7 @@ bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_
 
 void SampleHistory::init(uint32_t keepCount) {
     keep = keepCount;
-    capacity = keepCount + 1 + kHistorySpan;
+    capacity = keepCount + 1 + kSpan;
     reserveDoubles(buffer, capacity, "history");
     memset(buffer.data(), 0, capacity * sizeof(double));
     // The first window h[0..keep-1] reads the zeros at the top.
@@ -217,8 +213,15 @@ void SampleHistory::init(uint32_t keepCount) {
 }
 
 void SampleHistory::wrapAround() {
-    memmove(buffer.data() + capacity - keep, buffer.data(), keep * sizeof(double));
+    memmove(buffer.data() + capacity - keep, buffer.data() + position, keep * sizeof(double));
     position = capacity - keep;
+}
+
+void SampleHistory::prepare(const int32_t* samples, uint32_t stride, uint32_t n) {
+    if (position < n) wrapAround();
+    double* below = buffer.data() + position;
+    for (uint32_t k = 0; k < n; ++k)
+        below[-1 - static_cast<int32_t>(k)] = static_cast<double>(samples[static_cast<size_t>(k) * stride]);
 }
 
 void PredictionFilter::init(uint32_t filterOrder, uint32_t interval, double forgetting) {

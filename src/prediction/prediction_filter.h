@@ -240,6 +240,10 @@ bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_
 // h[0..keep] is always contiguous; when the bottom is reached the `keep` newest values move to the top.
 class SampleHistory {
 public:
+    // Free room below the kept window; each wrap-around copies `keep` values, so a few thousand
+    // samples between copies make the copy cost negligible.
+    static constexpr uint32_t kSpan = 4096;
+
     // Allocates (or reuses) the buffer and makes the whole history zero.
     void init(uint32_t keep);
     const double* newest() const { return buffer.data() + position; }
@@ -247,6 +251,12 @@ public:
         if (position == 0) wrapAround();
         buffer[--position] = x;
     }
+    // Writes the next n samples (n <= kSpan; sample k at samples[k * stride]) below the window
+    // ahead of time; the n following advance() calls then push them. The encoder knows its samples in
+    // advance, and a store of a sample right before the wide loads that read it back cannot be
+    // forwarded to them: each prediction would wait for the sample before to reach the cache.
+    void prepare(const int32_t* samples, uint32_t stride, uint32_t n);
+    void advance() { --position; }
 
 private:
     void wrapAround();
@@ -275,10 +285,15 @@ public:
         accumulatePrediction<V>(history.newest(), w.data(), order, sums);
         return roundPrediction(finalSum(sums));
     }
-    template <class V>
+    // Prepared: the sample was written ahead by prepare().
+    template <class V, bool Prepared = false>
     ELQ_ALWAYS_INLINE void updateWith(int32_t x) {
         double v = static_cast<double>(x);
-        history.push(v);
+        if constexpr (Prepared) {
+            history.advance();
+        } else {
+            history.push(v);
+        }
         ++count;
         if (count < order) return;
         if (count == order) startStatistics();
@@ -287,6 +302,27 @@ public:
             solve();
             lastSolve = count;
         }
+    }
+
+    // Writes the next n samples (n <= SampleHistory::kSpan) ahead; the next n updates must pass
+    // exactly these samples with Prepared set.
+    void prepare(const int32_t* samples, uint32_t n) { history.prepare(samples, 1, n); }
+    // The predictions of the next n samples, written ahead by prepare(): until the next solve
+    // (samplesUntilSolve) the coefficients stay as they are, so these predictions do not wait for
+    // the updates in between and the processor can overlap them.
+    template <class V>
+    ELQ_ALWAYS_INLINE void predictAhead(uint32_t n, int32_t* out) const {
+        const double* h = history.newest();
+        for (uint32_t k = 0; k < n; ++k) {
+            PredictionSums sums = {};
+            accumulatePrediction<V>(h - k, w.data(), order, sums);
+            out[k] = roundPrediction(finalSum(sums));
+        }
+    }
+    // Samples up to and including the next one whose update solves.
+    uint32_t samplesUntilSolve() const {
+        const uint32_t next = count < order ? order + solveInterval : lastSolve + solveInterval;
+        return next - count;
     }
 
     // The current coefficients (order values), for tests and diagnostics.

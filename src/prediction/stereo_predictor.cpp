@@ -222,15 +222,31 @@ template <class V>
 ELQ_ALWAYS_INLINE void predictFrames(StereoFilter& filter, const StereoClamp& clamp,
                                      const ProgressSink& progress, const int32_t* samples, uint32_t count,
                                      int32_t* residues) {
+    // Chunks whose samples go into the histories ahead, cut at every solve: the predictions of a
+    // stretch first (kept in the residue array), then the updates.
     ProgressCountdown countdown;
-    for (uint32_t i = 0; i < count; i += 2) {
-        countdown.tick(progress, i, count);
-        for (uint32_t ch = 0; ch < 2; ++ch) {
-            const int32_t x = samples[i + ch];
-            const int32_t q = clampPrediction(filter.predictWith<V>(ch), clamp.lo[ch], clamp.hi[ch]);
-            residues[i + ch] = residueOf(x, q, clamp.shift);
-            filter.updateWith<V>(ch, x);
+    uint32_t prepared = 0;
+    for (uint32_t start = 0; start < count;) {
+        if (prepared == start) {
+            const uint32_t left = (count - start) / 2;
+            const uint32_t frames = left < SampleHistory::kSpan ? left : SampleHistory::kSpan;
+            filter.prepare(samples + start, frames);
+            prepared = start + 2 * frames;
         }
+        const uint32_t untilSolve = filter.framesUntilSolve();
+        const uint32_t frames = (prepared - start) / 2 < untilSolve ? (prepared - start) / 2 : untilSolve;
+        filter.predictAhead<V>(frames, residues + start);
+        const uint32_t end = start + 2 * frames;
+        for (uint32_t i = start; i < end; i += 2) {
+            countdown.tick(progress, i, count);
+            for (uint32_t ch = 0; ch < 2; ++ch) {
+                const int32_t x = samples[i + ch];
+                const int32_t q = clampPrediction(residues[i + ch], clamp.lo[ch], clamp.hi[ch]);
+                residues[i + ch] = residueOf(x, q, clamp.shift);
+                filter.updateWith<V, true>(ch, x);
+            }
+        }
+        start = end;
     }
 }
 

@@ -36,12 +36,17 @@ public:
                                 sums);
         return roundPrediction(finalSum(sums));
     }
-    template <class V>
+    // Prepared: the sample was written ahead by prepare().
+    template <class V, bool Prepared = false>
     ELQ_ALWAYS_INLINE void updateWith(uint32_t channel, int32_t sample) {
         Channel& own = channels[channel];
         const Channel& other = channels[channel ^ 1];
         const double x = static_cast<double>(sample);
-        own.history.push(x);
+        if constexpr (Prepared) {
+            own.history.advance();
+        } else {
+            own.history.push(x);
+        }
         ++own.count;
         if (own.count < ownOrder) return;
         if (own.count == ownOrder) startStatistics(own, other);
@@ -58,6 +63,44 @@ public:
             solve(own, other);
             own.lastSolve = own.count;
         }
+    }
+
+    // The predictions of the next `frames` frames (interleaved, left first), for samples already
+    // written ahead by prepare(): until the next solve (framesUntilSolve) the coefficients stay as
+    // they are, so these predictions do not wait for the updates in between, and the processor can
+    // overlap them instead of meeting one prediction's dependency chain per sample.
+    template <class V>
+    ELQ_ALWAYS_INLINE void predictAhead(uint32_t frames, int32_t* out) const {
+        const double* left = channels[0].history.newest();
+        const double* right = channels[1].history.newest();
+        const double* wl = channels[0].w.data();
+        const double* wr = channels[1].w.data();
+        for (uint32_t k = 0; k < frames; ++k) {
+            // Frame k ahead: the left sees both channels up to the frame before, the right sees the
+            // left of its own frame too.
+            PredictionSums l = {};
+            accumulatePrediction<V>(left - k, wl, ownOrder, l);
+            accumulatePrediction<V>(right - k, wl + ownOrder, crossOrder, l);
+            out[2 * k] = roundPrediction(finalSum(l));
+            PredictionSums r = {};
+            accumulatePrediction<V>(right - k, wr, ownOrder, r);
+            accumulatePrediction<V>(left - k - 1, wr + ownOrder, crossOrder, r);
+            out[2 * k + 1] = roundPrediction(finalSum(r));
+        }
+    }
+    // Frames up to and including the next one whose updates solve (both channels solve in the same
+    // frame, their counts and solve points being equal).
+    uint32_t framesUntilSolve() const {
+        const Channel& ch = channels[0];
+        const uint32_t next = ch.count < ownOrder ? ownOrder + solveInterval : ch.lastSolve + solveInterval;
+        return next - ch.count;
+    }
+
+    // Writes the next `frames` frames of interleaved samples (at most SampleHistory::kSpan) ahead;
+    // the following updates must pass exactly these samples with Prepared set.
+    void prepare(const int32_t* samples, uint32_t frames) {
+        channels[0].history.prepare(samples, 2, frames);
+        channels[1].history.prepare(samples + 1, 2, frames);
     }
 
     // The current coefficients of a channel (order values: own part, then cross part).
@@ -104,7 +147,8 @@ public:
                        int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
                        uint32_t residueWidth, ProgressSink progress);
     void writeParameters(RangeEncoder& encoder);
-    // count is the number of interleaved values (even); each call starts from fresh filters.
+    // count is the number of interleaved values (even); each call starts from fresh filters. The
+    // residues must not overlap the samples.
     void predictBlock(const int32_t* samples, uint32_t count, int32_t* residues);
 
 private:
