@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "foundation/exception.h"
+#include "support/temp_dir.h"
 #include "wave/wave_test_support.h"
 
 namespace elq {
@@ -32,7 +32,8 @@ protected:
         out.open(path.c_str());
         write(out);
         out.close();
-        return test::readFileBytes(path);
+        std::string bytes = test::readWholeFile(path);
+        return Bytes(bytes.begin(), bytes.end());
     }
     void openInput(InputStream& in, const Bytes& bytes) {
         in.open(dir.write("in" + std::to_string(++count), bytes).c_str());
@@ -94,36 +95,12 @@ TEST_F(ContainerTest, HeaderAndSectionsRoundTrip) {
 }
 
 TEST_F(ContainerTest, EveryChangedMagicBitIsRejected) {
-    Bytes valid =
-        written([](OutputStream& out) { writeContainerHeader(out, ContainerHeader{}, nullptr, 0); });
     for (int bit = 0; bit < 32; ++bit) {
-        Bytes damaged = valid;
+        Bytes damaged = {'E', 'L', 'Q', ' '};
         damaged[bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
         InputStream in;
         openInput(in, damaged);
         EXPECT_FALSE(readMagic(in)) << bit;
-    }
-}
-
-TEST_F(ContainerTest, TruncatedContainerRaisesUnexpectedEof) {
-    Bytes head = test::patternBytes(50000, 4);
-    Bytes file = written([&](OutputStream& out) {
-        writeContainerHeader(out, ContainerHeader{}, head.data(), static_cast<uint32_t>(head.size()));
-    });
-    // Cut inside the fields and inside the stored bytes.
-    for (size_t length : {size_t{10}, file.size() - 1}) {
-        InputStream in;
-        openInput(in, Bytes(file.begin(), file.begin() + length));
-        OutputStream out;
-        out.open(dir.path("cut").c_str());
-        try {
-            ASSERT_TRUE(readMagic(in));
-            readHeaderFields(in);
-            copyHeadSection(in, out);
-            ADD_FAILURE() << "no exception at " << length;
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.code, UNEXPECTEDEOF) << length;
-        }
     }
 }
 

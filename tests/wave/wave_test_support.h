@@ -2,10 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
-
-#include "support/temp_dir.h"
 
 namespace elq::test {
 
@@ -19,13 +16,6 @@ inline void appendLe(Bytes& b, uint32_t v, int width) {
 inline void put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         b[at + i] = static_cast<uint8_t>(v >> 8 * i);
-}
-inline uint32_t get32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-inline Bytes readFileBytes(const std::string& path) {
-    std::string s = readWholeFile(path);
-    return Bytes(s.begin(), s.end());
 }
 
 // Deterministic filler so every stored byte differs from its neighbours.
