@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "support/temp_dir.h"
 #include "wave/wave_test_support.h"
@@ -57,35 +58,28 @@ TEST_F(ContainerTest, LayoutIsLittleEndianFieldByField) {
     EXPECT_EQ(bytes[kHeadDataOffset], 'a');
 }
 
-// A whole container with `between` standing for the blocks, read back as the decoder does, which
-// checks neither the header length nor the tags. The sections are empty, or far larger than the
-// streams' buffers.
+// A container read back as the decoder does, which checks neither the header length nor the tags.
+// The sections are empty, or far larger than the streams' buffers.
 TEST_F(ContainerTest, HeaderAndSectionsRoundTrip) {
     for (size_t size : {0, 100003}) {
-        Bytes head = test::patternBytes(size, 1), between = test::patternBytes(size / 3, 2),
-              tail = test::patternBytes(size / 2, 3);
+        Bytes head = test::patternBytes(size, 1), tail = test::patternBytes(size / 2, 2);
         ContainerHeader header{
             .totalSamples = 0xABCD12345678ull, .sampleType = 3, .channels = 1, .sampleRate = 7};
         Bytes file = written([&](OutputStream& out) {
             writeContainerHeader(out, header, head.data(), static_cast<uint32_t>(head.size()));
-            out.write(between.data(), static_cast<uint32_t>(between.size()));
             writeTailSection(out, tail.data(), static_cast<uint32_t>(tail.size()));
         });
         test::put32(file, 4, 99);
         test::put32(file, kHeadDataOffset - 8, 0x58585858);
-        test::put32(file, file.size() - tail.size() - 8, 0x59595959);
+        test::put32(file, kHeadDataOffset + head.size(), 0x59595959);
         InputStream in;
         openInput(in, file);
         ASSERT_TRUE(readMagic(in));
         ContainerHeader read = readHeaderFields(in);
-        EXPECT_EQ(read.totalSamples, header.totalSamples);
-        EXPECT_EQ(read.sampleType, header.sampleType);
-        EXPECT_EQ(read.channels, header.channels);
-        EXPECT_EQ(read.sampleRate, header.sampleRate);
+        EXPECT_EQ(std::tie(read.totalSamples, read.sampleType, read.channels, read.sampleRate),
+                  std::tie(header.totalSamples, header.sampleType, header.channels, header.sampleRate));
         Bytes restored = written([&](OutputStream& out) {
             copyHeadSection(in, out);
-            for (size_t i = 0; i < between.size(); ++i)
-                in.getByte();
             copyTailSection(in, out);
         });
         EXPECT_EQ(in.position(), file.size());

@@ -35,27 +35,24 @@ Bytes patched(size_t at, uint32_t value) {
     return file;
 }
 
-// Opens `path` (holding `file`), takes the samples as the encoder does and collects the trailer.
-// Returns the first error text, or "" when HEAD + samples + TAIL are the file's first riffEnd bytes.
-std::string readAll(WaveReader& reader, const char* path, const Bytes& file, bool verbose = false) {
-    if (!reader.open(path, verbose)) return reader.errorText();
-    uint32_t length = reader.preDataLength;
-    uint64_t n = std::min<uint64_t>(reader.dataSize, file.size() - length);  // a short file claims no memory
-    Bytes joined(reader.preData(), reader.preData() + length);
-    joined.resize(length + n);
-    reader.stream.read(joined.data() + length, static_cast<uint32_t>(n));
-    if (!reader.readTrailer()) return reader.errorText();
-    joined.insert(joined.end(), reader.trailer(), reader.trailer() + reader.trailerLength);
-    if (reader.riffEnd > file.size() || joined != Bytes(file.begin(), file.begin() + reader.riffEnd))
-        return "restored bytes differ";
-    return "";
-}
-
 class WaveReaderTest : public ::testing::Test {
 protected:
-    std::string run(const Bytes& file, bool verbose = false) {
-        return readAll(reader, dir.write("in" + std::to_string(++count) + ".wav", file).c_str(), file,
-                       verbose);
+    // Reads `file` as the encoder does, taking `extra` sample bytes more than the data chunk holds.
+    // Returns the first error text, or "" when HEAD + samples + TAIL are the file's first riffEnd bytes.
+    std::string run(const Bytes& file, bool verbose = false, int extra = 0) {
+        if (!reader.open(dir.write("in" + std::to_string(++count) + ".wav", file).c_str(), verbose))
+            return reader.errorText();
+        uint32_t length = reader.preDataLength;
+        uint64_t n =
+            std::min<uint64_t>(reader.dataSize + extra, file.size() - length);  // no memory for claims
+        Bytes joined(reader.preData(), reader.preData() + length);
+        joined.resize(length + n);
+        reader.stream.read(joined.data() + length, static_cast<uint32_t>(n));
+        if (!reader.readTrailer()) return reader.errorText();
+        joined.insert(joined.end(), reader.trailer(), reader.trailer() + reader.trailerLength);
+        if (reader.riffEnd > file.size() || joined != Bytes(file.begin(), file.begin() + reader.riffEnd))
+            return "restored bytes differ";
+        return "";
     }
 
     test::TempDir dir;
@@ -77,21 +74,6 @@ TEST_F(WaveReaderTest, CanonicalHeaderAndBytesPastRiffEnd) {
     EXPECT_EQ(reader.preData(), nullptr);
     EXPECT_EQ(reader.trailer(), nullptr);
     EXPECT_EQ(run(test::canonicalWave(0)), "");  // RIFF size 36, the least
-}
-
-TEST_F(WaveReaderTest, OddChunksKeepTheirPadBytesOnBothSides) {
-    Bytes file = WaveBuilder()
-                     .chunk("LIST", patternBytes(17, 1), 0xAB)
-                     .format({.channels = 1, .sampleRate = 8000, .blockAlign = 1, .bits = 8})
-                     .chunk("junk", patternBytes(3, 2), 0xCD)
-                     .chunk("data", patternBytes(101, 3), 0x5A)
-                     .chunk("LIST", patternBytes(9, 4), 0xEF)
-                     .build();
-    ASSERT_EQ(run(file), "");
-    EXPECT_EQ(reader.sampleType, UINT8);
-    EXPECT_EQ(reader.preDataLength, 12u + 26 + 24 + 12 + 8);
-    EXPECT_EQ(reader.frameCount, 101u);
-    EXPECT_EQ(reader.trailerLength, 1u + 18);
 }
 
 TEST_F(WaveReaderTest, SampleTypeDecision) {
@@ -149,12 +131,10 @@ TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
         {"wBitsPerSample is not equal with containerSize for EXTENSIBLE",
          withFormat(extensible(2, 6, 20, 20), 60)},
         {"wFormatTag or SubFormat code is not PCM or IEEE_FLOAT", patched(20, 0x20002)},
-        {"wFormatTag or SubFormat code is not PCM or IEEE_FLOAT", withFormat(extensible(2, 8, 32, 32, 2))},
         {"foundContainerSize is 0 or bigger than 32", withFormat({.blockAlign = 0}, 0)},
         {"foundContainerSize is 0 or bigger than 32",
          withFormat({.channels = 1, .blockAlign = 5, .bits = 32}, 50)},
         {"unsupported format", withFormat({.tag = 3, .channels = 1, .blockAlign = 2})},
-        {"unsupported format", withFormat({.channels = 1, .blockAlign = 3}, 60)},
         {"fmt_ chunk already present", WaveBuilder().format({}).chunk("data", samples).format({}).build()},
         {"data chunk already present",
          WaveBuilder().format({}).chunk("data", samples).chunk("data", samples).build()},
@@ -175,15 +155,9 @@ TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
 }
 
 TEST_F(WaveReaderTest, SampleCountMismatchIsReportedByReadTrailer) {
-    Bytes file =
-        WaveBuilder().format({}).chunk("data", patternBytes(40, 5)).chunk("LIST", patternBytes(8, 1)).build();
-    for (uint32_t taken : {39u, 41u}) {
-        ASSERT_TRUE(reader.open(dir.write("count.wav", file).c_str(), false));
-        Bytes samples(taken);
-        reader.stream.readMin(samples.data(), taken, taken);
-        EXPECT_FALSE(reader.readTrailer());
-        EXPECT_STREQ(reader.errorText(), "incorrect number of bytes read from data chunk");
-    }
+    Bytes file = WaveBuilder().format({}).chunk("data", patternBytes(40, 5)).chunk("LIST", {1, 2}).build();
+    for (int extra : {-1, 1})
+        EXPECT_EQ(run(file, false, extra), "incorrect number of bytes read from data chunk");
 }
 
 TEST_F(WaveReaderTest, HugeClaimedSizes) {
@@ -266,17 +240,20 @@ TEST_F(WaveReaderTest, DamagedFilesFailCleanly) {
     }
 }
 
-// Kept bytes far beyond the first buffer and the largest single read.
-TEST_F(WaveReaderTest, MegabytesOfMetadataAreKeptWhole) {
+// Odd chunks keep their pad bytes on both sides of the samples; kept bytes go far beyond the first
+// buffer and the largest single read.
+TEST_F(WaveReaderTest, KeptBytesOfAnySizeAndParity) {
     Bytes file = WaveBuilder()
-                     .chunk("LIST", patternBytes((3 << 20) + 1, 1))
-                     .format({})
-                     .chunk("data", patternBytes(40000, 2))
-                     .chunk("iXML", patternBytes(70001, 3))
+                     .chunk("LIST", patternBytes((3 << 20) + 1, 1), 0xAB)
+                     .format({.channels = 1, .sampleRate = 8000, .blockAlign = 1, .bits = 8})
+                     .chunk("junk", patternBytes(3, 2), 0xCD)
+                     .chunk("data", patternBytes(40001, 3), 0x5A)
+                     .chunk("iXML", patternBytes(70001, 4), 0xEF)
                      .build();
     ASSERT_EQ(run(file), "");
-    EXPECT_EQ(reader.preDataLength, 12u + 8 + (3 << 20) + 2 + 24 + 8);
-    EXPECT_EQ(reader.trailerLength, 8u + 70002);
+    EXPECT_EQ(reader.preDataLength, 12u + 8 + (3 << 20) + 2 + 24 + 12 + 8);
+    EXPECT_EQ(reader.frameCount, 40001u);
+    EXPECT_EQ(reader.trailerLength, 1u + 8 + 70002);
 }
 
 }  // namespace
