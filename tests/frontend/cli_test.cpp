@@ -42,10 +42,11 @@ TEST(Cli, ExitCodesAndConsoleStreams) {
         {{"--silent", "x.wav", "--mode", "Fast"}, 1, "", report("incorrect mode value")},
         {{"--speed"}, 1, "", report("unknown command or parameter")},
         {{"--mode", "high", "--optimize", "best"}, 0, "", banner},
-        {{"--verbose", "--silent"}, 0, "", ""},
-        // A name that no command word or extension takes ends the run; --verify chooses nothing.
+        {{"--verbose", "--silent"}, 0, "", ""},  // the last of the two wins
+        {{"--silent", "--verbose"}, 0, "", banner},
+        // A name that no command word or extension takes ends the run; words without effect choose nothing.
         {{"--silent", "notes.txt", "other.txt"}, 1, "", unspecified("notes.txt")},
-        {{"--verify", "song.wave"}, 1, "", banner + unspecified("song.wave")},
+        {{"--verify", "--repair", "--speedtest", "song.wave"}, 1, "", banner + unspecified("song.wave")},
     };
     for (const Case& c : cases) {
         Outcome run = runElq(c.args, dir);

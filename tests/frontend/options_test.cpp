@@ -61,18 +61,6 @@ TEST(ParseCommandLine, ValueWordsSetTheirSettingsOnly) {
         EXPECT_EQ(parseError({"--sampletype", name}), "") << name;
 }
 
-TEST(ParseCommandLine, CommandWords) {
-    const ProgramOptions& o = parse({"--encode", "--decode", "--info", "--help"});
-    EXPECT_EQ(o.encode + o.decode + o.info + o.help, 4);
-    const ProgramOptions& quiet = parse({"--verify", "--repair", "--speedtest", "x.elq"});
-    EXPECT_EQ(quiet.encode + quiet.decode + quiet.info + quiet.help, -4);
-    EXPECT_EQ(quiet.sourceCount, 1);
-    const ProgramOptions& a = parse({"--silent", "--verbose"});  // the last of the two wins
-    EXPECT_EQ(a.silent * 2 + a.verbose, 1);
-    const ProgramOptions& b = parse({"--verbose", "--silent"});
-    EXPECT_EQ(b.silent * 2 + b.verbose, 2);
-}
-
 TEST(ParseCommandLine, ErrorTexts) {
     for (const char* option :
          {"--output", "--mode", "--speedup", "--optimize", "--seek", "--channelconfig", "--sampletype"})

@@ -102,8 +102,6 @@ TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
     const Bytes samples = patternBytes(40, 5);
     Bytes oddPadUncounted = withFormat({.channels = 1, .blockAlign = 1, .bits = 8}, 41);
     test::put32(oddPadUncounted, 4, static_cast<uint32_t>(oddPadUncounted.size() - 9));
-    Bytes cutInTrailer = WaveBuilder().format({}).chunk("data", samples).chunk("LIST", samples).build();
-    cutInTrailer.pop_back();
     Bytes cutInFormat = test::canonicalWave(10);
     cutInFormat.resize(30);
     const std::pair<const char*, Bytes> cases[] = {
@@ -139,7 +137,6 @@ TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
         {"data chunk already present",
          WaveBuilder().format({}).chunk("data", samples).chunk("data", samples).build()},
         {kEofReport, cutInFormat},
-        {kEofReport, cutInTrailer},
         {kEofReport, oddPadUncounted},  // the walk passes riffEnd and meets the end
     };
     for (const auto& [message, file] : cases) {
