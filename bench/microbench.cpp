@@ -1,14 +1,7 @@
 // Microbenchmarks of the codec's hot paths on music-like integer signals: the prediction filter,
 // the stereo predictor, the LDL^T solve, and both residual coder families (coding, decoding and
-// the size estimate that the encoder's search calls many times per block).
-//
-//   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DELQ_BENCH=ON
-//   cmake --build build -j2 --target elq_microbench
-//   build/elq_microbench                                     # everything, about a minute
-//   build/elq_microbench --benchmark_filter='Stereo.*/24/8' --benchmark_repetitions=5
-//
-// Rates are per sample value (items_per_second); the residual benchmarks also report bytes. On a
-// shared machine compare the medians of several repetitions.
+// the size estimate that the encoder's search calls many times per block). How to run them:
+// bench/README.md.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -315,4 +308,22 @@ BENCHMARK(ResidualEstimateSize)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Google Benchmark's own options, and --kernels=portable to measure the portable kernels on a
+// processor that has the AVX2 ones.
+int main(int argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--kernels=portable") {
+            selectKernelSet(KernelSet::portable);
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::AddCustomContext("kernels", activeKernelSet() == KernelSet::avx2 ? "AVX2" : "portable");
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

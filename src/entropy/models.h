@@ -94,8 +94,9 @@ private:
 
 #if defined(__GNUC__) || defined(__clang__)
 #define ELQ_COUNT_LANES 1
-// Eight 16-bit counts in one register; a comparison gives 0 or -1 per lane.
-typedef uint16_t CountLanes __attribute__((vector_size(16)));
+// Eight 16-bit counts in one register (read and written over an array of uint16_t, hence may_alias);
+// a comparison gives 0 or -1 per lane.
+typedef uint16_t CountLanes __attribute__((vector_size(16), may_alias));
 typedef int16_t CountMask __attribute__((vector_size(16)));
 #endif
 
@@ -106,10 +107,6 @@ typedef int16_t CountMask __attribute__((vector_size(16)));
 // (same update and halving), so the coded bytes are the same. Requires a limit of at most 32768.
 class CumulativeModel {
 public:
-    CumulativeModel() = default;
-    CumulativeModel(CumulativeModel&&) = default;
-    CumulativeModel& operator=(CumulativeModel&&) = default;
-
     // Allocates the sums ("freqs") and sets every count to 1.
     void create(uint32_t numSymbols, uint32_t limit);
     void release() { sums.clear(); }
