@@ -32,6 +32,10 @@ inline constexpr Target kTargets[] = {
 // Called once per process before the first input: no console output from the library.
 void prepareProcess();
 
+// Writes a seed corpus for every target into `directory`/<target name>/: small WAVE files,
+// ELQ files our encoder makes of them in several modes, and round-trip inputs.
+void writeSeeds(const std::string& directory);
+
 [[noreturn]] void fail(const char* what, const char* file, int line);
 
 #define FUZZ_CHECK(condition)                                                \

@@ -41,14 +41,14 @@ cmake --build "$FUZZ" -j"$JOBS" --target fuzz_all >/dev/null
 export TMPDIR="$FUZZ/tmp"
 rm -rf "$FUZZ/seeds" "$TMPDIR"
 mkdir -p "$TMPDIR"
-"$FUZZ/fuzz/fuzz_make_seeds" "$FUZZ/seeds" >/dev/null
+"$FUZZ/fuzz_targets/fuzz_replay" --write-seeds "$FUZZ/seeds"
 
 run_target() {
     local target="$1" corpus="$FUZZ/corpus/$1" artifacts="$FUZZ/artifacts/$1/" extra=()
     mkdir -p "$corpus" "$artifacts"
     [ -d "$ROOT/fuzz/regressions/$target" ] && extra+=("$ROOT/fuzz/regressions/$target")
     # -timeout: no single input may take this long; -rss_limit_mb: nor this much memory.
-    "$FUZZ/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096 \
+    "$FUZZ/fuzz_targets/fuzz_$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096 \
         -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$FUZZ/seeds/$target" "${extra[@]}" \
         >"$FUZZ/$target.log" 2>&1
 }

@@ -1,7 +1,3 @@
-// Writes the seed corpus of every fuzz target: small WAVE files, small ELQ files made by our
-// own encoder in several modes, and the same material in the layouts the other targets take.
-// Usage: fuzz_make_seeds DIR   (creates DIR/<target>/ for each target)
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,13 +24,10 @@ void save(const fs::path& path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s DIR\n", argv[0]);
-        return 2;
-    }
-    elq::fuzz::prepareProcess();
-    const fs::path root = argv[1];
+namespace elq::fuzz {
+
+void writeSeeds(const std::string& directory) {
+    const fs::path root = directory;
     for (const elq::fuzz::Target& target : elq::fuzz::kTargets)
         fs::create_directories(root / target.name);
 
@@ -81,10 +74,7 @@ int main(int argc, char** argv) {
         save(wavePath, wave);
         for (const Mode& mode : modes) {
             const std::string elqPath = scratch + "/seed.elq";
-            if (!elq::encodeFile(wavePath.c_str(), elqPath.c_str(), mode.settings)) {
-                fprintf(stderr, "encoding the seed %s failed\n", name.c_str());
-                return 1;
-            }
+            FUZZ_CHECK(elq::encodeFile(wavePath.c_str(), elqPath.c_str(), mode.settings));
             const std::string elq = elq::fuzz::readFile(elqPath);
             save(root / "decode_container" / (name + "_" + mode.name + ".elq"),
                  std::vector<uint8_t>(elq.begin(), elq.end()));
@@ -100,6 +90,6 @@ int main(int argc, char** argv) {
         }
         ++index;
     }
-    printf("seeds written to %s\n", root.c_str());
-    return 0;
 }
+
+}  // namespace elq::fuzz
