@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/run_elq.h"
@@ -183,82 +185,128 @@ TEST(UnopenableSource, MissingAndUnreadableSourcesAreReportedWithoutOutput) {
     EXPECT_EQ(test::readWholeFile(dir.path("locked.wav")), wave);
 }
 
-// Feeds a FIFO from a thread: waits for the program to open it, writes `first`, waits until
-// `until` returns true, writes `second` and closes. Never blocks the test when the program
-// ends early or never opens the FIFO: the writer gives up when the feeder is destroyed.
+// Feeds a FIFO from a thread: waits for the program to open it, writes `bytes` and closes.
+// Never blocks the test when the program ends early or never opens the FIFO: the writer gives
+// up when the feeder is destroyed, which must happen after the program has ended.
 class FifoFeeder {
 public:
-    FifoFeeder(const std::string& path, std::string first, std::string second = "",
-               std::function<bool()> until = {})
-        : path_(path) {
+    FifoFeeder(const std::string& path, std::string bytes) : path_(path) {
         signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the test program
         if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-        thread_ = std::thread([this, first = std::move(first), second = std::move(second), until] {
+        thread_ = std::thread([this, bytes = std::move(bytes)] {
             // Without a reader a non-blocking open fails, so the wait can be abandoned.
             int fd;
             while ((fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && !done_)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (fd < 0) return;
             fcntl(fd, F_SETFL, 0);
-            bool ok = writeAll(fd, first);
-            while (ok && until && !until() && !done_)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            if (ok) writeAll(fd, second);
+            for (size_t done = 0; done < bytes.size();) {
+                ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
             close(fd);
         });
     }
-    // Call after the program has ended: its end makes any pending write fail.
     ~FifoFeeder() {
         done_ = true;
         thread_.join();
     }
 
 private:
-    static bool writeAll(int fd, const std::string& bytes) {
-        for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) return false;
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
     std::string path_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
 
-// A named source whose writer stops in the middle of the second block, after the program has
-// finished the first: the first block is kept in the output, the rest is the end-of-file report.
-TEST(ShortSource, SourceThatEndsBetweenBlocksWhileBeingRead) {
+// Runs elq with its output going into the FIFO `output` (created here) and reads that FIFO.
+// Once `pauseAt` bytes have come, the program is blocked writing a block that the pipe
+// cannot hold yet, so it cannot be reading its source: `whilePaused` runs there, then the rest
+// is read. Returns the outcome and everything the program wrote.
+std::pair<Outcome, std::string> runIntoFifo(const std::vector<std::string>& args, const TempDir& dir,
+                                            const std::string& output, size_t pauseAt,
+                                            const std::function<void()>& whilePaused) {
+    const std::string path = dir.path(output);
+    if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    // Opened first and non-blocking, so that the program's open never waits and a program that
+    // never opens it cannot hang the test.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    std::atomic<bool> ended{false};
+    Outcome run;
+    std::thread program([&] {
+        run = runElq(args, dir);
+        ended = true;
+    });
+    std::string written;
+    bool paused = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < deadline) {
+        char buffer[65536];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            written.append(buffer, static_cast<size_t>(n));
+            if (!paused && written.size() >= pauseAt) {
+                whilePaused();
+                paused = true;
+            }
+        } else if (n == 0 && ended) {
+            break;  // the program has ended and its write end is closed
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    program.join();
+    close(fd);
+    EXPECT_TRUE(paused);
+    return {run, written};
+}
+
+// A source that shrinks while being read, between two blocks, for both commands; the moment is
+// made exact by holding the program inside its writing of the first block. A source deleted
+// there is still read whole, as the open handle keeps it.
+TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     TempDir dir;
-    const std::string wave = threeBlockWave();
+    const std::string wave = asText(test::waveFile(test::pcmSignal(Signal::Noise, 8, 1, 1000001), 8, 1));
     dir.write("whole.wav", wave);
     ASSERT_EQ(runElq(withArgs(kFastBlocks, {"whole.wav", "--output", "whole.elq"}), dir).exitCode, 0);
     const std::string elq = test::readWholeFile(dir.path("whole.elq"));
-
-    const size_t firstBlockEnd = 44 + 441000;
-    const std::string output = dir.path("part.elq");
-    Outcome run;
-    {
-        FifoFeeder feeder(
-            dir.path("fifo.wav"), wave.substr(0, firstBlockEnd), wave.substr(firstBlockEnd, 1000),
-            [&] { return std::filesystem::exists(output) && std::filesystem::file_size(output) > 0; });
-        run = runElq(withArgs(kFastBlocks, {"fifo.wav", "--output", "part.elq"}), dir);
+    std::vector<size_t> blockEnds;  // where each "COMP" block of whole.elq ends
+    for (size_t at = 28 + 44; elq.compare(at, 4, "COMP") == 0;) {
+        uint32_t length = 0;
+        for (int k = 0; k < 4; ++k)
+            length |= static_cast<uint32_t>(static_cast<uint8_t>(elq[at + 4 + k])) << (8 * k);
+        at += 8 + length;
+        blockEnds.push_back(at);
     }
-    EXPECT_TRUE(run.exited);
+    ASSERT_EQ(blockEnds.size(), 3u);
+    // Half of the first block leaves far more than any pipe holds still to be written.
+    ASSERT_GT(blockEnds[0] / 2, size_t{1} << 17);
+
+    dir.write("shrinks.wav", wave);
+    auto [run, written] =
+        runIntoFifo(withArgs(kFastBlocks, {"shrinks.wav", "--output", "a.elq"}), dir, "a.elq",
+                    blockEnds[0] / 2, [&] { truncate(dir.path("shrinks.wav").c_str(), 44 + 441000 + 1000); });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kEndOfFile);
-    // The first block was written before the source ended, and nothing false after it.
-    const std::string part = test::readWholeFile(output);
-    EXPECT_TRUE(isPrefix(part, elq));
-    const uint32_t headLength = 44;
-    const size_t firstBlockStart = 28 + headLength;
-    ASSERT_EQ(elq.substr(firstBlockStart, 4), "COMP");
-    uint32_t length = 0;
-    for (int k = 0; k < 4; ++k)
-        length |= static_cast<uint32_t>(static_cast<uint8_t>(elq[firstBlockStart + 4 + k])) << (8 * k);
-    EXPECT_GE(part.size(), firstBlockStart + 8 + length);
+    EXPECT_EQ(written, elq.substr(0, blockEnds[0]));
+
+    dir.write("vanishes.wav", wave);
+    std::tie(run, written) =
+        runIntoFifo(withArgs(kFastBlocks, {"vanishes.wav", "--output", "b.elq"}), dir, "b.elq",
+                    blockEnds[0] / 2, [&] { std::filesystem::remove(dir.path("vanishes.wav")); });
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(written, elq);
+
+    // The decoder reads ahead by one stream buffer at most, so a cut in the third block, made
+    // while the first is being written, is met in the third block.
+    dir.write("shrinks.elq", elq);
+    std::tie(run, written) =
+        runIntoFifo({"--silent", "shrinks.elq", "--output", "c.wav"}, dir, "c.wav", 100000,
+                    [&] { truncate(dir.path("shrinks.elq").c_str(), blockEnds[1] + 100); });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, kEndOfFile);
+    EXPECT_TRUE(isPrefix(written, wave));
+    EXPECT_GE(written.size(), 44 + 2 * 441000 - 16384u);
 }
 
 // Standard input closed early, in the header, among the samples and in the trailing chunk.
