@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -69,8 +70,10 @@ public:
 
     // Opens the bytes for decoding; the decoder is started on return.
     RangeDecoder& decoder() {
+        // The process number keeps test programs that run at the same time apart.
         static int serial = 0;
-        path = testing::TempDir() + "elq_prediction_" + std::to_string(++serial) + ".bin";
+        path = testing::TempDir() + "elq_prediction_" + std::to_string(getpid()) + "_" +
+               std::to_string(++serial) + ".bin";
         FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), f);
