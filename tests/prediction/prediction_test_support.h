@@ -91,8 +91,8 @@ public:
 
     // Opens the bytes for decoding; the decoder is started on return.
     RangeDecoder& decoder() {
+        // The process number keeps test programs that run at the same time apart.
         static int serial = 0;
-        // The process id keeps test programs that CTest runs in parallel apart.
         path = testing::TempDir() + "elq_prediction_" + std::to_string(getpid()) + "_" +
                std::to_string(++serial) + ".bin";
         FILE* f = std::fopen(path.c_str(), "wb");
