@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Builds the project into build/ and runs the test suite.
-# Usage: scripts/test.sh [--full]
-#   --full  also checks formatting, builds with address and undefined-behaviour sanitizers
-#           (build/sanitize) and runs the suite there, and lets tests run their longer cases.
+# Usage: scripts/test.sh [--sanitize] [--full]
+#   --sanitize  also builds with address and undefined-behaviour sanitizers (build/sanitize) and
+#               runs the whole suite there, the replay of saved fuzz inputs included.
+#   --full      also checks formatting, implies --sanitize, and lets tests run their longer cases.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 full=0
+sanitize=0
 for arg in "$@"; do
     case "$arg" in
-        --full) full=1 ;;
+        --full) full=1 sanitize=1 ;;
+        --sanitize) sanitize=1 ;;
         -h | --help)
-            sed -n '2,5p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+            sed -n '2,6p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
             exit 0
             ;;
         *)
@@ -33,11 +36,14 @@ build_release
 
 if [ "$full" -eq 1 ]; then
     echo "== clang-format"
-    mapfile -t sources < <(cd "$ROOT" && find src tests bench -name '*.h' -o -name '*.cpp' 2>/dev/null)
+    mapfile -t sources < <(cd "$ROOT" && find src tests bench fuzz -name '*.h' -o -name '*.cpp' 2>/dev/null)
     (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
-    echo "== sanitizer build"
+fi
+if [ "$sanitize" -eq 1 ]; then
+    echo "== sanitizer build (address, undefined behaviour)"
     cmake -S "$ROOT" -B "$BUILD/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DELQ_SANITIZE=ON >/dev/null
-    cmake --build "$BUILD/sanitize" -j"$JOBS"
+    cmake --build "$BUILD/sanitize" -j"$JOBS" >/dev/null
+    export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
     (cd "$BUILD/sanitize" && ctest --output-on-failure -j"$JOBS")
 fi
 

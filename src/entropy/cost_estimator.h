@@ -17,7 +17,7 @@ public:
     }
 
     // One byte per pass, as the encoder's normalization.
-    void normalize() {
+    ELQ_ALWAYS_INLINE void normalize() {
         while (range <= kRangeBottom) {
             range <<= 8;
             ++bytes;
@@ -27,18 +27,18 @@ public:
     // The interval of a symbol of frequency `symFreq` out of `totFreq` (at most 2^16). Unlike the
     // encoder, the last symbol of an alphabet does not receive the division's remainder, so the
     // estimate can only exceed the real length, never fall below it.
-    void estimateFreq(uint32_t symFreq, uint32_t totFreq) {
+    ELQ_ALWAYS_INLINE void estimateFreq(uint32_t symFreq, uint32_t totFreq) {
         normalize();
         range = (range / totFreq) * symFreq;
     }
 
-    void estimateShift(uint32_t symFreq, uint32_t shift) {
+    ELQ_ALWAYS_INLINE void estimateShift(uint32_t symFreq, uint32_t shift) {
         normalize();
         range = (range >> shift) * symFreq;
     }
 
     // The cost of RangeEncoder::encodeBits with `nbits` (0 to 32): 12-bit chunks, then the rest.
-    void estimateBits(uint32_t nbits) {
+    ELQ_ALWAYS_INLINE void estimateBits(uint32_t nbits) {
         if (nbits > 12) {
             for (uint32_t i = (nbits - 1) / 12; i > 0; --i) {
                 normalize();

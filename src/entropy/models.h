@@ -39,7 +39,7 @@ public:
     void release() { freqs.clear(); }
     bool isCreated() const { return freqs.data() != nullptr; }
 
-    void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
+    ELQ_ALWAYS_INLINE void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
         assert(sym < numSymbols);
         uint32_t* f = freqs.data();
         uint32_t node = treeSize + sym;
@@ -61,7 +61,7 @@ public:
     }
 
     // The target is clamped below `total`, so the walk always ends on a real symbol's leaf.
-    uint32_t decodeSymbol(RangeDecoder& decoder) {
+    ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
         const uint32_t t = decoder.decodeFreq(total);
         uint32_t* f = freqs.data();
         uint32_t node = 1;
@@ -92,6 +92,110 @@ private:
     uint32_t rebuildNode(uint32_t node);
 };
 
+#if defined(__GNUC__) || defined(__clang__)
+#define ELQ_COUNT_LANES 1
+// Eight 16-bit counts in one register (read and written over an array of uint16_t, hence may_alias);
+// a comparison gives 0 or -1 per lane.
+typedef uint16_t CountLanes __attribute__((vector_size(16), may_alias));
+typedef int16_t CountMask __attribute__((vector_size(16)));
+#endif
+
+// The counts of AdaptiveModel held as running sums in 16-bit lanes: sum[s] = the counts of symbols
+// 0..s. A symbol's cumulative frequency is then one load, and the decoder finds the symbol of a
+// target by comparing the target with all sums at once instead of walking down a tree. It passes
+// the range coder exactly the frequencies, cumulative frequencies and totals AdaptiveModel passes
+// (same update and halving), so the coded bytes are the same. Requires a limit of at most 32768.
+class CumulativeModel {
+public:
+    // Allocates the sums ("freqs") and sets every count to 1.
+    void create(uint32_t numSymbols, uint32_t limit);
+    void release() { sums.clear(); }
+    bool isCreated() const { return sums.data() != nullptr; }
+    uint32_t frequency(uint32_t sym) const { return sum(sym) - sum(sym - 1); }
+
+    ELQ_ALWAYS_INLINE void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
+        assert(sym < numSymbols);
+        const uint32_t below = sum(sym - 1);
+        encoder.encodeFreq(sum(sym) - below, below, total);
+        raise(sym);
+    }
+
+    // The target is clamped below `total`, so the symbol found is a real one.
+    ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
+        const uint32_t sym = countAtMost(decoder.decodeFreq(total));
+        const uint32_t below = sum(sym - 1);
+        decoder.update(sum(sym) - below, below, total);
+        raise(sym);
+        return sym;
+    }
+
+    uint32_t numSymbols = 0;
+    uint32_t total = 0;
+    uint32_t limit = 0;
+
+private:
+    // sum(-1) (as unsigned, all ones) is the zero in front of the sums.
+    uint32_t sum(uint32_t sym) const { return sums[kLead + sym]; }
+    // The number of symbols whose sum is at most t: the symbol whose range holds target t.
+    ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
+#ifdef ELQ_COUNT_LANES
+        const CountLanes* v = lanes();
+        const CountLanes target = CountLanes{} + static_cast<uint16_t>(t);
+        CountMask even = {}, odd = {};
+        uint32_t k = 0;
+#pragma GCC unroll 4
+        for (; k + 2 <= groups; k += 2) {
+            even += (CountMask)(v[k] <= target);
+            odd += (CountMask)(v[k + 1] <= target);
+        }
+        if (k < groups) even += (CountMask)(v[k] <= target);
+        CountMask all = even + odd;
+        all += __builtin_shufflevector(all, all, 4, 5, 6, 7, 0, 1, 2, 3);
+        all += __builtin_shufflevector(all, all, 2, 3, 0, 1, 4, 5, 6, 7);
+        all += __builtin_shufflevector(all, all, 1, 0, 2, 3, 4, 5, 6, 7);
+        return static_cast<uint32_t>(-all[0]);
+#else
+        uint32_t n = 0;
+        while (sum(n) <= t)
+            ++n;
+        return n;
+#endif
+    }
+    // Adds the coded symbol's increment to the sums from `sym` on (padding lanes included, which
+    // start at 0x8000 and so stay above every target without wrapping before the next halving).
+    ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
+#ifdef ELQ_COUNT_LANES
+        CountLanes* v = lanes();
+        const CountLanes from = CountLanes{} + static_cast<uint16_t>(sym);
+        CountLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
+#pragma GCC unroll 4
+        for (uint32_t k = 0; k < groups; ++k) {
+            v[k] += (CountLanes)(index >= from) & 2;
+            index += 8;
+        }
+#else
+        for (uint32_t s = sym; s < groups * 8; ++s)
+            sums[kLead + s] += 2;
+#endif
+        total += 2;
+        if (total >= limit) halve();
+    }
+    void halve();
+#ifdef ELQ_COUNT_LANES
+    CountLanes* lanes() {
+        return reinterpret_cast<CountLanes*>(sums.data() + kLead);
+    }
+    const CountLanes* lanes() const {
+        return reinterpret_cast<const CountLanes*>(sums.data() + kLead);
+    }
+#endif
+
+    // The sums start at lane kLead (a whole register from the start), with the zero right before.
+    static constexpr uint32_t kLead = 8;
+    Buffer<uint16_t> sums;
+    uint32_t groups = 0;  // registers of eight sums
+};
+
 // The same counts as AdaptiveModel in a flat array, for the cost estimator only.
 class CostModel {
 public:
@@ -101,7 +205,7 @@ public:
     void release() { freqs.clear(); }
     bool isCreated() const { return freqs.data() != nullptr; }
 
-    void estimateSymbol(uint32_t sym, CostEstimator& estimator) {
+    ELQ_ALWAYS_INLINE void estimateSymbol(uint32_t sym, CostEstimator& estimator) {
         assert(sym < numSymbols);
         uint32_t& count = freqs[sym];
         estimator.estimateFreq(count, total);

@@ -7,6 +7,17 @@
 #include "foundation/exception.h"
 #include "foundation/stream.h"
 
+// For the per-symbol steps of the coders, which must not become calls.
+#ifndef ELQ_ALWAYS_INLINE
+#if defined(__GNUC__) || defined(__clang__)
+#define ELQ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define ELQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
+#else
+#define ELQ_ALWAYS_INLINE inline
+#define ELQ_ALWAYS_INLINE_LAMBDA
+#endif
+#endif
+
 namespace elq {
 
 constexpr uint32_t kRangeTop = 0x80000000u;
@@ -25,12 +36,12 @@ public:
         dataCapacity = capacity;
     }
 
-    void normalize() {
+    ELQ_ALWAYS_INLINE void normalize() {
         while (range <= kRangeBottom)
             shiftLow();
     }
 
-    void encodeFreq(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
+    ELQ_ALWAYS_INLINE void encodeFreq(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
         normalize();
         uint32_t r = range / totFreq;
         uint32_t t = r * cumFreq;
@@ -38,7 +49,7 @@ public:
         range = cumFreq + symFreq < totFreq ? r * symFreq : range - t;
     }
 
-    void encodeShift(uint32_t symFreq, uint32_t cumFreq, uint32_t shift) {
+    ELQ_ALWAYS_INLINE void encodeShift(uint32_t symFreq, uint32_t cumFreq, uint32_t shift) {
         normalize();
         uint32_t r = range >> shift;
         uint32_t t = r * cumFreq;
@@ -55,7 +66,7 @@ public:
     }
 
     // The `nbits` low bits of `value` (0 to 32) in 12-bit chunks, lowest chunk first.
-    void encodeBits(uint32_t value, uint32_t nbits) {
+    ELQ_ALWAYS_INLINE void encodeBits(uint32_t value, uint32_t nbits) {
         if (nbits > 12) {
             for (uint32_t i = (nbits - 1) / 12; i > 0; --i) {
                 encodeShift(1, value & 0xFFF, 12);
@@ -119,7 +130,7 @@ public:
         return first;
     }
 
-    void normalize() {
+    ELQ_ALWAYS_INLINE void normalize() {
         while (range <= kRangeBottom) {
             low = (low << 8) | (static_cast<uint32_t>(cache & 1) << 7);
             cache = stream->getByte();
@@ -129,14 +140,14 @@ public:
     }
 
     // Target below totFreq (1 to 65536).
-    uint32_t decodeFreq(uint32_t totFreq) {
+    ELQ_ALWAYS_INLINE uint32_t decodeFreq(uint32_t totFreq) {
         normalize();
         help = range / totFreq;
         uint32_t t = low / help;
         return t >= totFreq ? totFreq - 1 : t;
     }
 
-    uint32_t decodeShift(uint32_t shift) {
+    ELQ_ALWAYS_INLINE uint32_t decodeShift(uint32_t shift) {
         normalize();
         help = range >> shift;
         uint32_t t = low / help;
@@ -144,14 +155,14 @@ public:
         return t > top ? top : t;
     }
 
-    void update(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
+    ELQ_ALWAYS_INLINE void update(uint32_t symFreq, uint32_t cumFreq, uint32_t totFreq) {
         uint32_t t = help * cumFreq;
         low -= t;
         range = cumFreq + symFreq < totFreq ? help * symFreq : range - t;
     }
 
     // A uniform value of `shift` bits (1 to 16) in one step.
-    uint32_t decodeUniform(uint32_t shift) {
+    ELQ_ALWAYS_INLINE uint32_t decodeUniform(uint32_t shift) {
         uint32_t t = decodeShift(shift);
         update(1, t, 1u << shift);
         return t;
@@ -164,7 +175,7 @@ public:
         return lo | decodeByte() << 8;
     }
 
-    uint32_t decodeBits(uint32_t nbits) {
+    ELQ_ALWAYS_INLINE uint32_t decodeBits(uint32_t nbits) {
         uint32_t result = 0;
         uint32_t position = 0;
         if (nbits > 12) {

@@ -32,6 +32,15 @@ int openNamed(const char* name, int flags) {
         fd = ::open(name, flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
+    // Started with a console stream closed, the process would get that stream's number for the
+    // file, and the console messages would be written into the file.
+    if (fd <= STDERR_FILENO) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        int error = errno;
+        ::close(fd);
+        if (moved < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(error));
+        fd = moved;
+    }
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);

@@ -1,5 +1,9 @@
 #include "prediction/mono_predictor.h"
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"  // see prediction_filter.h
+#endif
+
 namespace elq {
 
 namespace {
@@ -97,16 +101,93 @@ void MonoPredictorEncoder::writeParameters(RangeEncoder& encoder) {
     encoder.encodeByte(order - 1);
 }
 
-void MonoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
-    filter.init(order, solveInterval, forgettingFactor(memoryLength));
+namespace {
+
+// The per-sample loops, instantiated for each kernel set.
+struct MonoClamp {
+    int32_t lo;
+    int32_t hi;
+    uint32_t shift;
+};
+
+template <class V>
+ELQ_ALWAYS_INLINE void predictSamples(PredictionFilter& filter, const MonoClamp& clamp,
+                                      const ProgressSink& progress, const int32_t* samples, uint32_t count,
+                                      int32_t* residues) {
+    // Chunks whose samples go into the history ahead, cut at every solve: the predictions of a
+    // stretch first (kept in the residue array), then the updates.
     ProgressCountdown countdown;
+    uint32_t prepared = 0;
+    for (uint32_t start = 0; start < count;) {
+        if (prepared == start) {
+            const uint32_t n = count - start < SampleHistory::kSpan ? count - start : SampleHistory::kSpan;
+            filter.prepare(samples + start, n);
+            prepared = start + n;
+        }
+        const uint32_t untilSolve = filter.samplesUntilSolve();
+        const uint32_t n = prepared - start < untilSolve ? prepared - start : untilSolve;
+        filter.predictAhead<V>(n, residues + start);
+        for (uint32_t i = start; i < start + n; ++i) {
+            countdown.tick(progress, i, count);
+            const int32_t x = samples[i];
+            const int32_t q = clampPrediction(residues[i], clamp.lo, clamp.hi);
+            residues[i] = residueOf(x, q, clamp.shift);
+            filter.updateWith<V, true>(x);
+        }
+        start += n;
+    }
+}
+
+template <class V>
+ELQ_ALWAYS_INLINE void reconstructSamples(PredictionFilter& filter, const MonoClamp& clamp,
+                                          const ProgressSink& progress, ProgressCountdown& countdown,
+                                          const int32_t* residues, uint32_t count, int32_t* samples) {
     for (uint32_t i = 0; i < count; ++i) {
         countdown.tick(progress, i, count);
-        int32_t x = samples[i];
-        int32_t q = clampPrediction(filter.predict(), lo, hi);
-        residues[i] = residueOf(x, q, shift);
-        filter.update(x);
+        const int32_t q = clampPrediction(filter.predictWith<V>(), clamp.lo, clamp.hi);
+        const int32_t x = sampleOf(q, residues[i], clamp.shift);
+        samples[i] = x;
+        filter.updateWith<V>(x);
     }
+}
+
+void predictSamplesPortable(PredictionFilter& filter, const MonoClamp& clamp, const ProgressSink& progress,
+                            const int32_t* samples, uint32_t count, int32_t* residues) {
+    predictSamples<PortableLanes>(filter, clamp, progress, samples, count, residues);
+}
+
+void reconstructSamplesPortable(PredictionFilter& filter, const MonoClamp& clamp,
+                                const ProgressSink& progress, ProgressCountdown& countdown,
+                                const int32_t* residues, uint32_t count, int32_t* samples) {
+    reconstructSamples<PortableLanes>(filter, clamp, progress, countdown, residues, count, samples);
+}
+
+#ifdef ELQ_AVX2_KERNELS
+ELQ_TARGET_AVX2 void predictSamplesWide(PredictionFilter& filter, const MonoClamp& clamp,
+                                        const ProgressSink& progress, const int32_t* samples, uint32_t count,
+                                        int32_t* residues) {
+    predictSamples<WideLanes>(filter, clamp, progress, samples, count, residues);
+}
+
+ELQ_TARGET_AVX2 void reconstructSamplesWide(PredictionFilter& filter, const MonoClamp& clamp,
+                                            const ProgressSink& progress, ProgressCountdown& countdown,
+                                            const int32_t* residues, uint32_t count, int32_t* samples) {
+    reconstructSamples<WideLanes>(filter, clamp, progress, countdown, residues, count, samples);
+}
+#endif
+
+}  // namespace
+
+void MonoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
+    filter.init(order, solveInterval, forgettingFactor(memoryLength));
+    const MonoClamp clamp{lo, hi, shift};
+#ifdef ELQ_AVX2_KERNELS
+    if (activeKernelSet() == KernelSet::avx2) {
+        predictSamplesWide(filter, clamp, progress, samples, count, residues);
+        return;
+    }
+#endif
+    predictSamplesPortable(filter, clamp, progress, samples, count, residues);
 }
 
 void MonoPredictorDecoder::setParameters(int32_t low, int32_t high, uint32_t residueWidth,
@@ -143,13 +224,14 @@ void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t co
         started = true;
     }
     if (!started) throwError(UNKNOWN, "predictor parameters not read before reconstruction");
-    for (uint32_t i = 0; i < count; ++i) {
-        countdown.tick(progress, i, count);
-        int32_t q = clampPrediction(filter.predict(), lo, hi);
-        int32_t x = sampleOf(q, residues[i], shift);
-        samples[i] = x;
-        filter.update(x);
+    const MonoClamp clamp{lo, hi, shift};
+#ifdef ELQ_AVX2_KERNELS
+    if (activeKernelSet() == KernelSet::avx2) {
+        reconstructSamplesWide(filter, clamp, progress, countdown, residues, count, samples);
+        return;
     }
+#endif
+    reconstructSamplesPortable(filter, clamp, progress, countdown, residues, count, samples);
 }
 
 }  // namespace elq

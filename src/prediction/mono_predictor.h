@@ -67,7 +67,7 @@ public:
     void setParameters(uint32_t memoryLength, uint32_t order, uint32_t solveInterval, int32_t lo, int32_t hi,
                        uint32_t residueWidth, ProgressSink progress);
     void writeParameters(RangeEncoder& encoder);
-    // Each call starts from a freshly initialised filter.
+    // Each call starts from a freshly initialised filter. The residues must not overlap the samples.
     void predictBlock(const int32_t* samples, uint32_t count, int32_t* residues);
 
 private:

@@ -4,6 +4,7 @@
 // fixed order and rounding; the kernels below are shared with the stereo predictor.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -11,8 +12,6 @@
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
-#else
-#include <cmath>
 #endif
 
 namespace elq {
@@ -34,50 +33,152 @@ inline int32_t roundPrediction(double sum) {
 #endif
 }
 
-// Adds the products h[k]·w[k], k < n (a multiple of 4), into two accumulators in groups of four:
-// a += (q0 + q1), b += (q2 + q3). The two chains must stay in this order.
-inline void accumulatePrediction(const double* h, const double* w, uint32_t n, double& a, double& b) {
-    double sa = a;
-    double sb = b;
-    for (uint32_t k = 0; k < n; k += 4) {
+// Kernel sets. Every kernel is written once over a lane type: two doubles per register where the
+// compiler has vector types (the portable set), four on x86 processors with AVX2, chosen at run time.
+// A lane-wise operation rounds each lane exactly as the scalar operation does and nothing here uses
+// fused multiply-add, so the sets give identical bits; lanes only ever hold independent values,
+// never the terms of one running sum.
+enum class KernelSet { portable, avx2 };
+
+// The set in use; the widest the processor supports unless selectKernelSet chose another.
+KernelSet activeKernelSet();
+bool kernelSetSupported(KernelSet set);
+// For tests and benchmarks. Returns false, changing nothing, when the processor lacks the set.
+bool selectKernelSet(KernelSet set);
+
+#if defined(__GNUC__) && !defined(__clang__)
+// The wide lane type crosses only always-inlined functions, never a call, so the warning that its
+// calling convention depends on AVX does not apply.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#ifndef ELQ_ALWAYS_INLINE
+#define ELQ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define ELQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
+#endif
+#define ELQ_DOUBLE_LANES 1
+typedef double DoubleLanes __attribute__((vector_size(16)));
+typedef DoubleLanes PortableLanes;
+#if defined(__x86_64__) || defined(__i386__)
+#define ELQ_AVX2_KERNELS 1
+// Functions compiled for AVX2 (without FMA); only called when the processor has it.
+#define ELQ_TARGET_AVX2 __attribute__((target("avx2")))
+typedef double WideLanes __attribute__((vector_size(32)));
+#endif
+#else
+#ifndef ELQ_ALWAYS_INLINE
+#define ELQ_ALWAYS_INLINE inline
+#define ELQ_ALWAYS_INLINE_LAMBDA
+#endif
+typedef double PortableLanes;
+#endif
+
+template <class V>
+constexpr uint32_t kLanes = sizeof(V) / sizeof(double);
+
+template <class V>
+ELQ_ALWAYS_INLINE V loadLanes(const double* p) {
+    V v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V>
+ELQ_ALWAYS_INLINE void storeLanes(double* p, const V& v) {
+    memcpy(p, &v, sizeof v);
+}
+
+// Runs step.operator()<U>(t) over t = begin .. end - 1, U groups of lanes at a time: the widest type V
+// first, then two lanes, then single doubles.
+template <class V, class Step>
+ELQ_ALWAYS_INLINE void forEachLane(uint32_t begin, uint32_t end, const Step& step) {
+    uint32_t t = begin;
+    for (; t + kLanes<V> <= end; t += kLanes<V>)
+        step.template operator()<V>(t);
+#ifdef ELQ_DOUBLE_LANES
+    if constexpr (kLanes < V >> 2) {
+        if (t + 2 <= end) {
+            step.template operator()<DoubleLanes>(t);
+            t += 2;
+        }
+    }
+#endif
+    if constexpr (kLanes < V >> 1) {
+        for (; t < end; ++t)
+            step.template operator()<double>(t);
+    }
+}
+
+// The two accumulators of a prediction, A and B (as lanes 0 and 1 where there are lanes).
+#ifdef ELQ_DOUBLE_LANES
+typedef DoubleLanes PredictionSums;
+ELQ_ALWAYS_INLINE double finalSum(PredictionSums s) {
+    return s[1] + s[0];
+}
+#else
+struct PredictionSums {
+    double a = 0.0, b = 0.0;
+};
+inline double finalSum(PredictionSums s) {
+    return s.b + s.a;
+}
+#endif
+
+// Adds the products h[k]·w[k], k < n (a multiple of 4), into the two accumulators in groups of four:
+// A += (q0 + q1), B += (q2 + q3). The pair sums are independent, the two chains are not: each
+// accumulator takes its terms in this order.
+template <class V>
+ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, uint32_t n,
+                                            PredictionSums& sums) {
+    uint32_t k = 0;
+#ifdef ELQ_DOUBLE_LANES
+    if constexpr (kLanes<V> == 4) {
+        // Two groups per step: the pair sums of both, then the two accumulations in group order.
+        for (; k + 8 <= n; k += 8) {
+            V q0 = loadLanes<V>(h + k) * loadLanes<V>(w + k);          // q0 q1 q2 q3
+            V q1 = loadLanes<V>(h + k + 4) * loadLanes<V>(w + k + 4);  // q4 q5 q6 q7
+            V pairs =
+                __builtin_shufflevector(q0, q1, 0, 4, 2, 6) + __builtin_shufflevector(q0, q1, 1, 5, 3, 7);
+            sums = sums + __builtin_shufflevector(pairs, pairs, 0, 2);
+            sums = sums + __builtin_shufflevector(pairs, pairs, 1, 3);
+        }
+    }
+    for (; k < n; k += 4) {
+        DoubleLanes q01 = loadLanes<DoubleLanes>(h + k) * loadLanes<DoubleLanes>(w + k);
+        DoubleLanes q23 = loadLanes<DoubleLanes>(h + k + 2) * loadLanes<DoubleLanes>(w + k + 2);
+        sums = sums + (__builtin_shufflevector(q01, q23, 0, 2) + __builtin_shufflevector(q01, q23, 1, 3));
+    }
+#else
+    for (; k < n; k += 4) {
         double q0 = h[k] * w[k];
         double q1 = h[k + 1] * w[k + 1];
         double q2 = h[k + 2] * w[k + 2];
         double q3 = h[k + 3] * w[k + 3];
-        sa = sa + (q0 + q1);
-        sb = sb + (q2 + q3);
+        sums.a = sums.a + (q0 + q1);
+        sums.b = sums.b + (q2 + q3);
     }
-    a = sa;
-    b = sb;
-}
-
-#if defined(__GNUC__) || defined(__clang__)
-#define ELQ_DOUBLE_LANES 1
-// Two doubles in one register. Lane-wise operations round each lane exactly as the scalar operation
-// does, so they serve wherever the lanes are independent; never for a running sum.
-typedef double DoubleLanes __attribute__((vector_size(16)));
-inline DoubleLanes loadLanes(const double* p) {
-    DoubleLanes v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void storeLanes(double* p, DoubleLanes v) {
-    memcpy(p, &v, sizeof v);
-}
 #endif
+}
 
 // r[k] = (lambda·r[k]) + (x·h[k]) for k < n; independent across k.
-inline void accumulateCorrelation(double* __restrict r, const double* __restrict h, double x, double lambda,
-                                  uint32_t n) {
-    uint32_t k = 0;
-#ifdef ELQ_DOUBLE_LANES
-    const DoubleLanes lv = {lambda, lambda};
-    const DoubleLanes xv = {x, x};
-    for (; k + 2 <= n; k += 2)
-        storeLanes(r + k, (lv * loadLanes(r + k)) + (xv * loadLanes(h + k)));
-#endif
-    for (; k < n; ++k)
-        r[k] = (lambda * r[k]) + (x * h[k]);
+template <class V>
+ELQ_ALWAYS_INLINE void accumulateCorrelation(double* r, const double* h, double x, double lambda,
+                                             uint32_t n) {
+    forEachLane<V>(0, n, [=]<class U>(uint32_t k) ELQ_ALWAYS_INLINE_LAMBDA {
+        storeLanes(r + k, (lambda * loadLanes<U>(r + k)) + (x * loadLanes<U>(h + k)));
+    });
+}
+
+// ry[t] = (lambda·ry[t]) + (z[t]·y) and rx[t] = (lambda·rx[t]) + (z[t]·x) for t < n; independent across t.
+template <class V>
+ELQ_ALWAYS_INLINE void accumulateCorrelationPairs(double* ry, double* rx, const double* z, uint32_t n,
+                                                  double y, double x, double lambda) {
+    forEachLane<V>(0, n, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
+        const U zv = loadLanes<U>(z + t);
+        storeLanes(ry + t, (lambda * loadLanes<U>(ry + t)) + (zv * y));
+        storeLanes(rx + t, (lambda * loadLanes<U>(rx + t)) + (zv * x));
+    });
 }
 
 // base^exponent by square-and-multiply, lowest exponent bit first.
@@ -105,28 +206,44 @@ inline uint32_t packedSize(uint32_t n) {
 // add it as it stands, or leave it out (no addition at all, so the sign of a zero is kept).
 enum class Correction { scale, current, none };
 
-template <Correction mode>
-inline double withCorrection(double value, double* s, uint32_t t, double g) {
-    if constexpr (mode == Correction::scale) {
-        double scaled = g * s[t];
-        s[t] = scaled;
-        return value + scaled;
-    } else if constexpr (mode == Correction::current) {
-        return value + s[t];
-    } else {
-        return value;
-    }
+// One stretch of a matrix column: c[t] = ((base[t] - (f·h[t]))·inv) + correction, t < n, where the
+// correction of element t comes from s[t] as `mode` says. Independent across t.
+template <class V, Correction mode>
+ELQ_ALWAYS_INLINE void buildColumn(double* c, const double* base, double f, const double* h, double inv,
+                                   double* s, double g, uint32_t n) {
+    forEachLane<V>(0, n, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
+        U v = (loadLanes<U>(base + t) - (f * loadLanes<U>(h + t))) * inv;
+        if constexpr (mode == Correction::scale) {
+            U scaled = g * loadLanes<U>(s + t);
+            storeLanes(s + t, scaled);
+            v = v + scaled;
+        } else if constexpr (mode == Correction::current) {
+            v = v + loadLanes<U>(s + t);
+        }
+        storeLanes(c + t, v);
+    });
+}
+
+// Doubles of scratch space decomposeAndSolve needs for order n.
+inline uint32_t decompositionScratch(uint32_t n) {
+    return 4 * n;
 }
 
 // LDL^T decomposition of the column-packed lower triangle `a` (n x n, in place: unit-diagonal L below
 // the diagonal, D into d), then solution of A·x = b in place in b. Fails, leaving b untouched, as soon
-// as a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds 2n doubles.
+// as a pivot after the first has magnitude below 1e-5 or is not a number. `scratch` holds
+// decompositionScratch(n) doubles. Uses the active kernel set, or the one given.
 bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n);
+bool decomposeAndSolve(double* a, double* d, double* b, double* scratch, uint32_t n, KernelSet set);
 
 // Newest-first history of one channel's samples in a linear buffer filled downwards, so the window
 // h[0..keep] is always contiguous; when the bottom is reached the `keep` newest values move to the top.
 class SampleHistory {
 public:
+    // Free room below the kept window; each wrap-around copies `keep` values, so a few thousand
+    // samples between copies make the copy cost negligible.
+    static constexpr uint32_t kSpan = 4096;
+
     // Allocates (or reuses) the buffer and makes the whole history zero.
     void init(uint32_t keep);
     const double* newest() const { return buffer.data() + position; }
@@ -134,6 +251,12 @@ public:
         if (position == 0) wrapAround();
         buffer[--position] = x;
     }
+    // Writes the next n samples (n <= kSpan; sample k at samples[k * stride]) below the window
+    // ahead of time; the n following advance() calls then push them. The encoder knows its samples in
+    // advance, and a store of a sample right before the wide loads that read it back cannot be
+    // forwarded to them: each prediction would wait for the sample before to reach the cache.
+    void prepare(const int32_t* samples, uint32_t stride, uint32_t n);
+    void advance() { --position; }
 
 private:
     void wrapAround();
@@ -151,25 +274,55 @@ public:
     void init(uint32_t order, uint32_t solveInterval, double lambda);
 
     // Prediction for the next sample; does not change state.
-    int32_t predict() const {
-        double a = 0.0;
-        double b = 0.0;
-        accumulatePrediction(history.newest(), w.data(), order, a, b);
-        return roundPrediction(b + a);
-    }
-
+    int32_t predict() const { return predictWith<PortableLanes>(); }
     // Pushes the true sample value and advances the statistics; re-solves every solveInterval samples.
-    void update(int32_t x) {
+    void update(int32_t x) { updateWith<PortableLanes>(x); }
+
+    // The same with the per-sample kernels of lane type V, for loops compiled for that type.
+    template <class V>
+    ELQ_ALWAYS_INLINE int32_t predictWith() const {
+        PredictionSums sums = {};
+        accumulatePrediction<V>(history.newest(), w.data(), order, sums);
+        return roundPrediction(finalSum(sums));
+    }
+    // Prepared: the sample was written ahead by prepare().
+    template <class V, bool Prepared = false>
+    ELQ_ALWAYS_INLINE void updateWith(int32_t x) {
         double v = static_cast<double>(x);
-        history.push(v);
+        if constexpr (Prepared) {
+            history.advance();
+        } else {
+            history.push(v);
+        }
         ++count;
         if (count < order) return;
         if (count == order) startStatistics();
-        accumulateCorrelation(r.data(), history.newest(), v, lambda, order + 1);
+        accumulateCorrelation<V>(r.data(), history.newest(), v, lambda, order + 1);
         if (count - lastSolve >= solveInterval) {
             solve();
             lastSolve = count;
         }
+    }
+
+    // Writes the next n samples (n <= SampleHistory::kSpan) ahead; the next n updates must pass
+    // exactly these samples with Prepared set.
+    void prepare(const int32_t* samples, uint32_t n) { history.prepare(samples, 1, n); }
+    // The predictions of the next n samples, written ahead by prepare(): until the next solve
+    // (samplesUntilSolve) the coefficients stay as they are, so these predictions do not wait for
+    // the updates in between and the processor can overlap them.
+    template <class V>
+    ELQ_ALWAYS_INLINE void predictAhead(uint32_t n, int32_t* out) const {
+        const double* h = history.newest();
+        for (uint32_t k = 0; k < n; ++k) {
+            PredictionSums sums = {};
+            accumulatePrediction<V>(h - k, w.data(), order, sums);
+            out[k] = roundPrediction(finalSum(sums));
+        }
+    }
+    // Samples up to and including the next one whose update solves.
+    uint32_t samplesUntilSolve() const {
+        const uint32_t next = count < order ? order + solveInterval : lastSolve + solveInterval;
+        return next - count;
     }
 
     // The current coefficients (order values), for tests and diagnostics.
@@ -178,8 +331,11 @@ public:
 private:
     void startStatistics();
     void solve();
-    template <Correction mode>
-    void buildMatrix(double g);
+    template <class V>
+    void solveWith();
+#ifdef ELQ_AVX2_KERNELS
+    ELQ_TARGET_AVX2 void solveWide();
+#endif
 
     uint32_t count = 0;
     uint32_t lastSolve = 0;
@@ -199,3 +355,7 @@ private:
 void reserveDoubles(Buffer<double>& buffer, size_t count, const char* variable);
 
 }  // namespace elq
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"  // see prediction_filter.h
+#endif
+
 namespace elq {
 
 namespace {
@@ -9,25 +13,6 @@ namespace {
 constexpr uint16_t kOrders[9] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
 constexpr uint16_t kCrossOrders[9] = {4, 8, 12, 16, 20, 32, 40, 64, 80};
 constexpr uint32_t kOrderEscape = 31;
-
-// For each regressor z[m]: r[2m] = (lambda·r[2m]) + (z[m]·y), r[2m+1] = (lambda·r[2m+1]) + (z[m]·x);
-// the pair is one lane pair.
-inline void accumulatePairs(double* __restrict r, const double* __restrict z, uint32_t n, double y, double x,
-                            double lambda) {
-#ifdef ELQ_DOUBLE_LANES
-    const DoubleLanes lv = {lambda, lambda};
-    const DoubleLanes yx = {y, x};
-    for (uint32_t m = 0; m < n; ++m) {
-        const DoubleLanes zv = {z[m], z[m]};
-        storeLanes(r + 2 * m, (lv * loadLanes(r + 2 * m)) + (zv * yx));
-    }
-#else
-    for (uint32_t m = 0; m < n; ++m) {
-        r[2 * m] = (lambda * r[2 * m]) + (z[m] * y);
-        r[2 * m + 1] = (lambda * r[2 * m + 1]) + (z[m] * x);
-    }
-#endif
-}
 
 bool validOrderPair(uint32_t order, uint32_t crossOrder) {
     return order <= kMaxPredictionOrder && order % 4 == 0 && crossOrder >= 4 && crossOrder % 4 == 0 &&
@@ -44,44 +29,25 @@ void StereoFilter::init(uint32_t totalOrder, uint32_t cross, uint32_t interval, 
     lambda = forgetting;
     reserveDoubles(a, packedSize(order), "matrix");
     reserveDoubles(d, order, "pivots");
-    reserveDoubles(scratch, 2 * order, "pivots");
+    reserveDoubles(scratch, decompositionScratch(order), "pivots");
     for (Channel& ch : channels) {
         ch.count = 0;
         ch.lastSolve = 0;
         // ownOrder + 1 valid entries after a wrap-around cover the own regressors and the
         // crossOrder <= ownOrder entries the other channel reads.
         ch.history.init(ownOrder);
-        reserveDoubles(ch.r, 2 * order + 1, "autocorrelation");
+        reserveDoubles(ch.xr, order + 1, "autocorrelation");
+        reserveDoubles(ch.yr, order, "autocorrelation");
         reserveDoubles(ch.w, order, "coefficients");
         reserveDoubles(ch.s, packedSize(order), "correction");
-        memset(ch.r.data(), 0, (2 * order + 1) * sizeof(double));
+        memset(ch.xr.data(), 0, (order + 1) * sizeof(double));
+        memset(ch.yr.data(), 0, order * sizeof(double));
         memset(ch.w.data(), 0, order * sizeof(double));
         memset(ch.s.data(), 0, packedSize(order) * sizeof(double));
         ch.w[0] = 1.0;
     }
     memset(a.data(), 0, packedSize(order) * sizeof(double));
     memset(d.data(), 0, order * sizeof(double));
-}
-
-void StereoFilter::update(uint32_t channel, int32_t sample) {
-    Channel& own = channels[channel];
-    const Channel& other = channels[channel ^ 1];
-    double x = static_cast<double>(sample);
-    own.history.push(x);
-    ++own.count;
-    if (own.count < ownOrder) return;
-    if (own.count == ownOrder) startStatistics(own, other);
-    const double* ownHistory = own.history.newest();
-    const double* otherHistory = other.history.newest();
-    double y = otherHistory[0];
-    double* r = own.r.data();
-    r[0] = (lambda * r[0]) + (x * x);
-    accumulatePairs(r + 1, ownHistory + 1, ownOrder, y, x, lambda);
-    accumulatePairs(r + 1 + 2 * ownOrder, otherHistory, crossOrder, y, x, lambda);
-    if (own.count - own.lastSolve >= solveInterval) {
-        solve(own, other);
-        own.lastSolve = own.count;
-    }
 }
 
 void StereoFilter::startStatistics(Channel& own, const Channel& other) {
@@ -106,8 +72,8 @@ void StereoFilter::startStatistics(Channel& own, const Channel& other) {
 }
 
 // Builds the system of one channel into `a`, laid out for size n: n = P gives the full system,
-// n = a the own-channel system alone (its first a rows and columns). With o_i = other[i-a-1] and
-// S the correction term chosen by `mode`:
+// n = a the own-channel system alone (its first a rows and columns). With r[2i] = xr[i],
+// r[2i+1] = yr[i], o_i = other[i-a-1] and S the correction term chosen by `mode`:
 //   own rows i < a:   A[i][0] = ((r[2i] - own[i]·own[0])·inv) + S
 //                     A[i][j] = ((A[i-1][j-1] - own[j]·own[i])·inv) + S
 //   row a, j < a:     A[a][j] = r[2j+1] as it stands
@@ -117,53 +83,51 @@ void StereoFilter::startStatistics(Channel& own, const Channel& other) {
 //   i >= j > a:       A[i][j] = ((A[i-1][j-1] - other[j-a-1]·o_i)·inv) + S
 // Built column by column, each from the one before it (A[i-1][j-1] sits at the same offset in
 // column j-1); only the dependencies fix the order, each element's arithmetic is as listed.
-template <Correction mode>
-void StereoFilter::buildMatrix(Channel& own, const Channel& other, double g, uint32_t n) {
+template <class V, Correction mode>
+ELQ_ALWAYS_INLINE void StereoFilter::buildMatrix(Channel& own, const Channel& other, double g, uint32_t n) {
     const double inv = 1.0 / lambda;
     const double* h = own.history.newest();
     const double* o = other.history.newest();
-    const double* r = own.r.data();
+    const double* xr = own.xr.data();
+    const double* yr = own.yr.data();
+    double* s = own.s.data();
     const uint32_t na = ownOrder;
     const bool full = n == order;
     for (uint32_t j = 0; j < na; ++j) {
-        double* __restrict cj = a.data() + columnStart(j, n);
-        const double* __restrict cp = a.data() + (j > 0 ? columnStart(j - 1, n) : 0);
-        double* __restrict sj = own.s.data() + columnStart(j, order);
-        const double hj = h[j];
-        for (uint32_t i = j; i < na; ++i) {
-            double base = j == 0 ? r[2 * i] : cp[i - j];
-            cj[i - j] = withCorrection<mode>((base - (hj * h[i])) * inv, sj, i - j, g);
-        }
+        double* cj = a.data() + columnStart(j, n);
+        const double* base = j == 0 ? xr : a.data() + columnStart(j - 1, n);
+        double* sj = s + columnStart(j, order);
+        buildColumn<V, mode>(cj, base, h[j], h + j, inv, sj, g, na - j);
         if (!full) continue;
-        cj[na - j] = r[2 * j + 1];
-        for (uint32_t i = na + 1; i < order; ++i) {
-            double base = j == 0 ? r[2 * i] : cp[i - j];
-            cj[i - j] = withCorrection<mode>((base - (o[i - na - 1] * hj)) * inv, sj, i - j, g);
-        }
+        cj[na - j] = yr[j];
+        const uint32_t t = na + 1 - j;
+        buildColumn<V, mode>(cj + t, base + t, h[j], o, inv, sj + t, g, order - na - 1);
     }
     if (full) {
         double* ca = a.data() + columnStart(na, order);
         for (uint32_t i = na; i < order; ++i)
-            ca[i - na] = r[2 * i + 1];
+            ca[i - na] = yr[i];
         for (uint32_t j = na + 1; j < order; ++j) {
-            double* __restrict cj = a.data() + columnStart(j, order);
-            const double* __restrict cp = a.data() + columnStart(j - 1, order);
-            double* __restrict sj = own.s.data() + columnStart(j, order);
-            const double oj = o[j - na - 1];
-            for (uint32_t i = j; i < order; ++i)
-                cj[i - j] = withCorrection<mode>((cp[i - j] - (oj * o[i - na - 1])) * inv, sj, i - j, g);
+            double* cj = a.data() + columnStart(j, order);
+            const double* oj = o + (j - na - 1);
+            buildColumn<V, mode>(cj, a.data() + columnStart(j - 1, order), oj[0], oj, inv,
+                                 s + columnStart(j, order), g, order - j);
         }
     }
     double* w = own.w.data();
     for (uint32_t i = 0; i < n; ++i)
-        w[i] = r[2 * i + 2];
+        w[i] = xr[i + 1];
 }
 
-void StereoFilter::solve(Channel& own, const Channel& other) {
-    double* r = own.r.data();
+template <class V>
+ELQ_ALWAYS_INLINE void StereoFilter::solveWith(Channel& own, const Channel& other) {
+    double* xr = own.xr.data();
     double* w = own.w.data();
-    if (!(r[0] >= 0.5)) {
-        if (r[0] != 0.0 && r[0] < 1e-9) memset(r, 0, (2 * order + 1) * sizeof(double));
+    if (!(xr[0] >= 0.5)) {
+        if (xr[0] != 0.0 && xr[0] < 1e-9) {
+            memset(xr, 0, (order + 1) * sizeof(double));
+            memset(own.yr.data(), 0, order * sizeof(double));
+        }
         w[0] = 1.0;
         for (uint32_t k = 1; k < order; ++k)
             w[k] = 0.0;
@@ -171,28 +135,45 @@ void StereoFilter::solve(Channel& own, const Channel& other) {
     }
     const bool correction = own.count < kStartupCorrectionEnd;
     if (correction) {
-        buildMatrix<Correction::scale>(own, other, powerBySquaring(lambda, own.count - own.lastSolve), order);
+        buildMatrix<V, Correction::scale>(own, other, powerBySquaring(lambda, own.count - own.lastSolve),
+                                          order);
     } else {
-        buildMatrix<Correction::none>(own, other, 0.0, order);
+        buildMatrix<V, Correction::none>(own, other, 0.0, order);
     }
     if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), order)) return;
     for (uint32_t k = 0; k < order; ++k)
         w[k] = 0.0;
     for (uint32_t k = 1; k <= order; ++k) {
-        if (r[0] == r[2 * k]) {
+        if (xr[0] == xr[k]) {
             w[k - 1] = 1.0;
             return;
         }
     }
     // Own channel alone. The correction matrix was already scaled above, so it is added as it stands.
     if (correction) {
-        buildMatrix<Correction::current>(own, other, 0.0, ownOrder);
+        buildMatrix<V, Correction::current>(own, other, 0.0, ownOrder);
     } else {
-        buildMatrix<Correction::none>(own, other, 0.0, ownOrder);
+        buildMatrix<V, Correction::none>(own, other, 0.0, ownOrder);
     }
     if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), ownOrder)) return;
     // w[1..a-1] keep the right-hand side loaded for this solve; stored files depend on it.
     w[0] = 1.0;
+}
+
+#ifdef ELQ_AVX2_KERNELS
+ELQ_TARGET_AVX2 void StereoFilter::solveWide(Channel& own, const Channel& other) {
+    solveWith<WideLanes>(own, other);
+}
+#endif
+
+void StereoFilter::solve(Channel& own, const Channel& other) {
+#ifdef ELQ_AVX2_KERNELS
+    if (activeKernelSet() == KernelSet::avx2) {
+        solveWide(own, other);
+        return;
+    }
+#endif
+    solveWith<PortableLanes>(own, other);
 }
 
 void StereoPredictorEncoder::setParameters(uint32_t memory, uint32_t totalOrder, uint32_t cross,
@@ -228,19 +209,100 @@ void StereoPredictorEncoder::writeParameters(RangeEncoder& encoder) {
     encoder.encodeByte(crossOrder);
 }
 
-void StereoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
-    if (count % 2 != 0) throwError(UNKNOWN, "stereo block with an odd number of values");
-    filter.init(order, crossOrder, solveInterval, forgettingFactor(memoryLength));
+namespace {
+
+// The per-frame loops, instantiated for each kernel set.
+struct StereoClamp {
+    int32_t lo[2];
+    int32_t hi[2];
+    uint32_t shift;
+};
+
+template <class V>
+ELQ_ALWAYS_INLINE void predictFrames(StereoFilter& filter, const StereoClamp& clamp,
+                                     const ProgressSink& progress, const int32_t* samples, uint32_t count,
+                                     int32_t* residues) {
+    // Chunks whose samples go into the histories ahead, cut at every solve: the predictions of a
+    // stretch first (kept in the residue array), then the updates.
     ProgressCountdown countdown;
+    uint32_t prepared = 0;
+    for (uint32_t start = 0; start < count;) {
+        if (prepared == start) {
+            const uint32_t left = (count - start) / 2;
+            const uint32_t frames = left < SampleHistory::kSpan ? left : SampleHistory::kSpan;
+            filter.prepare(samples + start, frames);
+            prepared = start + 2 * frames;
+        }
+        const uint32_t untilSolve = filter.framesUntilSolve();
+        const uint32_t frames = (prepared - start) / 2 < untilSolve ? (prepared - start) / 2 : untilSolve;
+        filter.predictAhead<V>(frames, residues + start);
+        const uint32_t end = start + 2 * frames;
+        for (uint32_t i = start; i < end; i += 2) {
+            countdown.tick(progress, i, count);
+            for (uint32_t ch = 0; ch < 2; ++ch) {
+                const int32_t x = samples[i + ch];
+                const int32_t q = clampPrediction(residues[i + ch], clamp.lo[ch], clamp.hi[ch]);
+                residues[i + ch] = residueOf(x, q, clamp.shift);
+                filter.updateWith<V, true>(ch, x);
+            }
+        }
+        start = end;
+    }
+}
+
+template <class V>
+ELQ_ALWAYS_INLINE void reconstructFrames(StereoFilter& filter, const StereoClamp& clamp,
+                                         const ProgressSink& progress, ProgressCountdown& countdown,
+                                         const int32_t* residues, uint32_t count, int32_t* samples) {
     for (uint32_t i = 0; i < count; i += 2) {
         countdown.tick(progress, i, count);
         for (uint32_t ch = 0; ch < 2; ++ch) {
-            int32_t x = samples[i + ch];
-            int32_t q = clampPrediction(filter.predict(ch), lo[ch], hi[ch]);
-            residues[i + ch] = residueOf(x, q, shift);
-            filter.update(ch, x);
+            const int32_t q = clampPrediction(filter.predictWith<V>(ch), clamp.lo[ch], clamp.hi[ch]);
+            const int32_t x = sampleOf(q, residues[i + ch], clamp.shift);
+            samples[i + ch] = x;
+            filter.updateWith<V>(ch, x);
         }
     }
+}
+
+void predictFramesPortable(StereoFilter& filter, const StereoClamp& clamp, const ProgressSink& progress,
+                           const int32_t* samples, uint32_t count, int32_t* residues) {
+    predictFrames<PortableLanes>(filter, clamp, progress, samples, count, residues);
+}
+
+void reconstructFramesPortable(StereoFilter& filter, const StereoClamp& clamp, const ProgressSink& progress,
+                               ProgressCountdown& countdown, const int32_t* residues, uint32_t count,
+                               int32_t* samples) {
+    reconstructFrames<PortableLanes>(filter, clamp, progress, countdown, residues, count, samples);
+}
+
+#ifdef ELQ_AVX2_KERNELS
+ELQ_TARGET_AVX2 void predictFramesWide(StereoFilter& filter, const StereoClamp& clamp,
+                                       const ProgressSink& progress, const int32_t* samples, uint32_t count,
+                                       int32_t* residues) {
+    predictFrames<WideLanes>(filter, clamp, progress, samples, count, residues);
+}
+
+ELQ_TARGET_AVX2 void reconstructFramesWide(StereoFilter& filter, const StereoClamp& clamp,
+                                           const ProgressSink& progress, ProgressCountdown& countdown,
+                                           const int32_t* residues, uint32_t count, int32_t* samples) {
+    reconstructFrames<WideLanes>(filter, clamp, progress, countdown, residues, count, samples);
+}
+#endif
+
+}  // namespace
+
+void StereoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
+    if (count % 2 != 0) throwError(UNKNOWN, "stereo block with an odd number of values");
+    filter.init(order, crossOrder, solveInterval, forgettingFactor(memoryLength));
+    const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+#ifdef ELQ_AVX2_KERNELS
+    if (activeKernelSet() == KernelSet::avx2) {
+        predictFramesWide(filter, clamp, progress, samples, count, residues);
+        return;
+    }
+#endif
+    predictFramesPortable(filter, clamp, progress, samples, count, residues);
 }
 
 void StereoPredictorDecoder::setParameters(int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
@@ -284,15 +346,14 @@ void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t 
         started = true;
     }
     if (!started) throwError(UNKNOWN, "predictor parameters not read before reconstruction");
-    for (uint32_t i = 0; i < count; i += 2) {
-        countdown.tick(progress, i, count);
-        for (uint32_t ch = 0; ch < 2; ++ch) {
-            int32_t q = clampPrediction(filter.predict(ch), lo[ch], hi[ch]);
-            int32_t x = sampleOf(q, residues[i + ch], shift);
-            samples[i + ch] = x;
-            filter.update(ch, x);
-        }
+    const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+#ifdef ELQ_AVX2_KERNELS
+    if (activeKernelSet() == KernelSet::avx2) {
+        reconstructFramesWide(filter, clamp, progress, countdown, residues, count, samples);
+        return;
     }
+#endif
+    reconstructFramesPortable(filter, clamp, progress, countdown, residues, count, samples);
 }
 
 }  // namespace elq

@@ -16,11 +16,11 @@ void EnergyResidualEncoder::writeParameters(RangeEncoder& encoder) {
 template <uint32_t Channels>
 void EnergyResidualEncoder::encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder) {
     models.create(energyContextCount(W), energySymbolCount(W), kModelLimit, kEncoderModelsName);
-    CodingSink sink{encoder, models.data()};
+    CodingSink<CumulativeModel> sink{encoder, models.data()};
     double powers[2] = {1.0, 1.0};
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    forEachValue<Channels>(count, 0, powers, [&](uint32_t i, double& power) {
+    forEachValue<Channels, true>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
     });
     models.release();
@@ -35,7 +35,7 @@ uint32_t EnergyResidualEncoder::estimateChannels(const int32_t* residues, uint32
     double powers[2] = {1.0, 1.0};
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    forEachValue<Channels>(count, 0, powers, [&](uint32_t i, double& power) {
+    forEachValue<Channels, false>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
     });
     costModels.release();
@@ -90,10 +90,11 @@ uint32_t EnergyResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     }
     const AdaptationFactors f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
-    AdaptiveModel* table = models.data();
-    forEachValue<Channels>(n, decoded, runningPower, [&](uint32_t i, double& power) {
-        out[i] = unfold(decodeEnergyValue(power, f, lastContext, table, decoder));
-    });
+    CumulativeModel* table = models.data();
+    forEachValue<Channels, true>(
+        n, decoded, runningPower, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
+            out[i] = unfold(decodeEnergyValue(power, f, lastContext, table, decoder));
+        });
     decoded += n;
     if (decoded == count) models.release();
     return n;

@@ -60,8 +60,8 @@ inline uint32_t energyValueBase(uint32_t sym, uint32_t& rawBits) {
 
 // One value of the encode side (encodeBlock and estimateSize).
 template <class Sink>
-inline void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationFactors& f,
-                              uint32_t lastContext, Sink& sink) {
+ELQ_ALWAYS_INLINE void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationFactors& f,
+                                         uint32_t lastContext, Sink& sink) {
     const uint32_t u = fold(x);
     const uint32_t c = energyContext(runningPower, lastContext);
     updateRunningPower(runningPower, u, f);
@@ -73,8 +73,9 @@ inline void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationF
 
 // One value of the decode side; returns the folded value. The model clamps its symbol to its
 // alphabet of at most 8 x 32 - 16 symbols, so k stays at most 28.
-inline uint32_t decodeEnergyValue(double& runningPower, const AdaptationFactors& f, uint32_t lastContext,
-                                  AdaptiveModel* models, RangeDecoder& decoder) {
+ELQ_ALWAYS_INLINE uint32_t decodeEnergyValue(double& runningPower, const AdaptationFactors& f,
+                                             uint32_t lastContext, CumulativeModel* models,
+                                             RangeDecoder& decoder) {
     const uint32_t c = energyContext(runningPower, lastContext);
     const uint32_t s = models[c].decodeSymbol(decoder);
     uint32_t k;
@@ -97,7 +98,7 @@ protected:
 
     AdaptationFactors factors;
     uint32_t W = kMaxResidueWidth;
-    AdaptiveModelArray models;  // "entEncs[]", only inside encodeBlock
+    ModelArray<CumulativeModel> models;  // "entEncs[]", only inside encodeBlock
     CostEstimator estimator;
     CostModelArray costModels;  // "entEncs[]", only inside estimateSize
     uint32_t N = kMinAdaptationLength;
@@ -128,7 +129,7 @@ protected:
     double runningPower[2] = {1.0, 1.0};
     uint32_t W = kMaxResidueWidth;
     uint32_t count = 0;
-    AdaptiveModelArray models;  // "entDecs[]", from the first decodeBlock to the block's last value
+    ModelArray<CumulativeModel> models;  // "entDecs[]", from the first decodeBlock to the block's last value
     uint32_t decoded = 0;
     bool needsStart = false;
 };

@@ -31,7 +31,7 @@ void GolombResidualEncoder::encodeChannels(const int32_t* residues, uint32_t cou
     double means[2] = {0.0, 0.0};
     const AdaptationFactors f = factors;
     const uint32_t width = W;
-    forEachValue<Channels>(count, 0, means, [&](uint32_t i, double& mean) {
+    forEachValue<Channels, true>(count, 0, means, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeGolombValue(residues[i], mean, f, width, sink);
     });
     quotientModel.release();
@@ -46,7 +46,7 @@ uint32_t GolombResidualEncoder::estimateChannels(const int32_t* residues, uint32
     double means[2] = {0.0, 0.0};
     const AdaptationFactors f = factors;
     const uint32_t width = W;
-    forEachValue<Channels>(count, 0, means, [&](uint32_t i, double& mean) {
+    forEachValue<Channels, false>(count, 0, means, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeGolombValue(residues[i], mean, f, width, sink);
     });
     costModel.release();
@@ -101,9 +101,10 @@ uint32_t GolombResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     }
     const AdaptationFactors f = factors;
     const uint32_t width = W;
-    forEachValue<Channels>(n, decoded, runningMean, [&](uint32_t i, double& mean) {
-        out[i] = unfold(decodeGolombValue(mean, f, width, quotientModel, decoder));
-    });
+    forEachValue<Channels, true>(
+        n, decoded, runningMean, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {
+            out[i] = unfold(decodeGolombValue(mean, f, width, quotientModel, decoder));
+        });
     decoded += n;
     if (decoded == count) quotientModel.release();
     return n;

@@ -31,7 +31,7 @@ inline void updateRunningMean(double& runningMean, uint32_t u, const AdaptationF
 // Codes the folded value u (escape base k, 2^k <= u < 2^W) as its bit length n - k out of
 // W - k, then its n bits below the leading one.
 template <class Sink>
-inline void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t residueWidth, Sink& sink) {
+ELQ_ALWAYS_INLINE void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t residueWidth, Sink& sink) {
     const uint32_t n = floorLog2(u);
     sink.uniform(n - k, residueWidth - k);
     sink.bits(u - (1u << n), n);
@@ -40,8 +40,8 @@ inline void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t residueWidth, Si
 // One value of the encode side (encodeBlock and estimateSize): folds x and codes it with the
 // divisor that `runningMean` gives before this value enters it.
 template <class Sink>
-inline void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
-                              uint32_t residueWidth, Sink& sink) {
+ELQ_ALWAYS_INLINE void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
+                                         uint32_t residueWidth, Sink& sink) {
     const uint32_t u = fold(x);
     const uint32_t m = golombDivisor(runningMean);
     updateRunningMean(runningMean, u, f);
@@ -72,8 +72,9 @@ inline void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFa
 uint32_t decodeGolombEscape(uint32_t k, uint32_t residueWidth, RangeDecoder& decoder);
 
 // One value of the decode side, the mirror of encodeGolombValue; returns the folded value.
-inline uint32_t decodeGolombValue(double& runningMean, const AdaptationFactors& f, uint32_t residueWidth,
-                                  AdaptiveModel& quotientModel, RangeDecoder& decoder) {
+ELQ_ALWAYS_INLINE uint32_t decodeGolombValue(double& runningMean, const AdaptationFactors& f,
+                                             uint32_t residueWidth, CumulativeModel& quotientModel,
+                                             RangeDecoder& decoder) {
     const uint32_t m = golombDivisor(runningMean);
     const uint32_t q = quotientModel.decodeSymbol(decoder);
     uint32_t u;
@@ -111,7 +112,7 @@ protected:
 
     AdaptationFactors factors;
     uint32_t W = kMaxResidueWidth;
-    AdaptiveModel quotientModel;  // only inside encodeBlock
+    CumulativeModel quotientModel;  // only inside encodeBlock
     CostEstimator estimator;
     CostModel costModel;  // only inside estimateSize
     uint32_t N = kMinAdaptationLength;
@@ -142,7 +143,7 @@ protected:
     double runningMean[2] = {0.0, 0.0};
     uint32_t W = kMaxResidueWidth;
     uint32_t count = 0;
-    AdaptiveModel quotientModel;  // from the first decodeBlock to the block's last value
+    CumulativeModel quotientModel;  // from the first decodeBlock to the block's last value
     uint32_t decoded = 0;
     bool needsStart = false;
 };

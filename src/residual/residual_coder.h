@@ -50,36 +50,56 @@ uint32_t readAdaptationLength(RangeDecoder& decoder);
 
 // Receivers of the symbols of the encode-side per-value steps. A step names the model by index
 // (the Golomb family always uses model 0); `uniform` is a value equally likely among `total`.
+template <class Model>
 struct CodingSink {
     RangeEncoder& encoder;
-    AdaptiveModel* models;
+    Model* models;
 
-    void symbol(uint32_t model, uint32_t sym) { models[model].encodeSymbol(sym, encoder); }
-    void uniform(uint32_t value, uint32_t total) { encoder.encodeFreq(1, value, total); }
-    void bits(uint32_t value, uint32_t nbits) { encoder.encodeBits(value, nbits); }
+    ELQ_ALWAYS_INLINE void symbol(uint32_t model, uint32_t sym) { models[model].encodeSymbol(sym, encoder); }
+    ELQ_ALWAYS_INLINE void uniform(uint32_t value, uint32_t total) { encoder.encodeFreq(1, value, total); }
+    ELQ_ALWAYS_INLINE void bits(uint32_t value, uint32_t nbits) { encoder.encodeBits(value, nbits); }
 };
 
 struct EstimatingSink {
     CostEstimator& estimator;
     CostModel* models;
 
-    void symbol(uint32_t model, uint32_t sym) { models[model].estimateSymbol(sym, estimator); }
-    void uniform(uint32_t, uint32_t total) { estimator.estimateFreq(1, total); }
-    void bits(uint32_t, uint32_t nbits) { estimator.estimateBits(nbits); }
+    ELQ_ALWAYS_INLINE void symbol(uint32_t model, uint32_t sym) {
+        models[model].estimateSymbol(sym, estimator);
+    }
+    ELQ_ALWAYS_INLINE void uniform(uint32_t, uint32_t total) { estimator.estimateFreq(1, total); }
+    ELQ_ALWAYS_INLINE void bits(uint32_t, uint32_t nbits) { estimator.estimateBits(nbits); }
 };
 
 // Visits values [0, count) of a block whose value 0 is value `firstIndex` of the whole block,
 // calling step(i, statistic) with the running statistic of the value's channel. Stereo values
 // alternate channel 0, channel 1 from the block's start, so a slice may begin or end inside a
-// pair. The statistics stay in locals across the loop.
-template <uint32_t Channels, class Step>
-inline void forEachValue(uint32_t count, uint32_t firstIndex, double* statistics, Step&& step) {
+// pair. The statistics stay in locals across the loop. With OneSite the step is called (and
+// inlined) at one place only, which suits the large steps of real coding; otherwise a stereo pair
+// takes two calls, which suits the small steps of the estimates.
+template <uint32_t Channels, bool OneSite, class Step>
+ELQ_ALWAYS_INLINE void forEachValue(uint32_t count, uint32_t firstIndex, double* statistics, Step&& step) {
     static_assert(Channels == 1 || Channels == 2);
     if constexpr (Channels == 1) {
         double s0 = statistics[0];
         for (uint32_t i = 0; i < count; ++i)
             step(i, s0);
         statistics[0] = s0;
+    } else if constexpr (OneSite) {
+        double s0 = statistics[0];
+        double s1 = statistics[1];
+        for (uint32_t i = 0; i < count; ++i) {
+            const bool second = ((firstIndex + i) & 1u) != 0;
+            double s = second ? s1 : s0;
+            step(i, s);
+            if (second) {
+                s1 = s;
+            } else {
+                s0 = s;
+            }
+        }
+        statistics[0] = s0;
+        statistics[1] = s1;
     } else {
         double s0 = statistics[0];
         double s1 = statistics[1];

@@ -114,10 +114,11 @@ TEST(Models, HalvingRoundsUp) {
     expectConsistent(tree);
 }
 
-// Encoder and decoder models walk the same nodes, and a cost model follows the same counts.
+// Encoder and decoder models walk the same nodes, a cost model follows the same counts, and the
+// cumulative model codes the same bytes.
 TEST(Models, EncoderDecoderAndCostModelsStayEqual) {
     std::mt19937 rng(99);
-    for (uint32_t symbols : {2u, 5u, 32u, 33u, 112u, 240u}) {
+    for (uint32_t symbols : {2u, 5u, 8u, 9u, 32u, 33u, 112u, 240u}) {
         const uint32_t length = 60000;
         std::vector<uint32_t> sequence(length);
         for (uint32_t i = 0; i < length; ++i) {
@@ -129,18 +130,37 @@ TEST(Models, EncoderDecoderAndCostModelsStayEqual) {
         encoderModel.create(symbols, kModelLimit);
         CostModel costModel;
         costModel.create(symbols, kModelLimit);
+        CumulativeModel cumulative;
+        cumulative.create(symbols, kModelLimit);
         CostEstimator estimator;
         estimator.reset();
-        EncodedBlock block(length * 4);
+        EncodedBlock block(length * 4), cumulativeBlock(length * 4);
         for (uint32_t s : sequence) {
             encoderModel.encodeSymbol(s, block.encoder);
             costModel.estimateSymbol(s, estimator);
+            cumulative.encodeSymbol(s, cumulativeBlock.encoder);
         }
         auto bytes = block.finish();
         expectConsistent(encoderModel);
         ASSERT_EQ(costModel.total, encoderModel.total);
-        for (uint32_t s = 0; s < symbols; ++s)
+        ASSERT_EQ(cumulative.total, encoderModel.total);
+        for (uint32_t s = 0; s < symbols; ++s) {
             ASSERT_EQ(costModel.freqs[s], encoderModel.freqs[encoderModel.treeSize + s]);
+            ASSERT_EQ(cumulative.frequency(s), encoderModel.freqs[encoderModel.treeSize + s]);
+        }
+        // The cumulative model hands the coder the same frequencies, so the same bytes, and decodes them.
+        ASSERT_EQ(cumulativeBlock.finish(), bytes);
+        {
+            CodedBytes coded(bytes);
+            RangeDecoder decoder;
+            decoder.start(coded.stream);
+            CumulativeModel decoderModel;
+            decoderModel.create(symbols, kModelLimit);
+            for (uint32_t i = 0; i < length; ++i)
+                ASSERT_EQ(decoderModel.decodeSymbol(decoder), sequence[i]) << i;
+            decoder.finish();
+            EXPECT_EQ(coded.stream.position(), bytes.size());
+        }
 
         CodedBytes coded(bytes);
         RangeDecoder decoder;

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "prediction/mono_predictor.h"
 #include "prediction_test_support.h"
 
 namespace elq {
@@ -174,17 +175,141 @@ int expectSameAsReference(const std::vector<int32_t>& signal, int order, uint32_
 
 TEST(PredictionFilter, MatchesStraightReferenceBitForBit) {
     auto music = test::musicLike(6000, 20000.0, 1, 16000.0);
-    expectSameAsReference(music, 32, 128, 256);
-    expectSameAsReference(music, 12, 1, 2);
-    expectSameAsReference(music, 24, 5, 4097);
-    expectSameAsReference(test::musicLike(4000, 8.0e6, 2), 128, 300, 65537);
-    expectSameAsReference(test::whiteNoise(3000, -100, 100, 3), 16, 33, 64);
-    expectSameAsReference(test::whiteNoise(3000, INT32_MIN, INT32_MAX, 4), 4, 7, 16);
+    test::forEachKernelSet([&] {
+        expectSameAsReference(music, 32, 128, 256);
+        expectSameAsReference(music, 12, 1, 2);
+        expectSameAsReference(music, 24, 5, 4097);
+        expectSameAsReference(test::musicLike(4000, 8.0e6, 2), 128, 300, 65537);
+        expectSameAsReference(test::whiteNoise(3000, -100, 100, 3), 16, 33, 64);
+        expectSameAsReference(test::whiteNoise(3000, INT32_MIN, INT32_MAX, 4), 4, 7, 16);
+    });
 }
 
 TEST(PredictionFilter, MatchesReferenceAcrossTheStartupSwitch) {
     // Long enough to pass count 48000, where the start-up correction is dropped.
-    expectSameAsReference(test::musicLike(52000, 3000.0, 5), 8, 64, 1024);
+    test::forEachKernelSet([] { expectSameAsReference(test::musicLike(52000, 3000.0, 5), 8, 64, 1024); });
+}
+
+// The block loops (compiled once per kernel set) against the reference with the predictor's clamp and
+// wrap: odd and even group counts, short and long solve intervals; the decoder restores the samples.
+TEST(PredictionFilter, BlockLoopMatchesReferenceWithEveryKernelSet) {
+    auto music = test::musicLike(5000, 20000.0, 7, 18000.0);
+    const int32_t lo = -18000, hi = 18000;
+    const uint32_t width = 17;
+    const uint32_t settings[8][2] = {{4, 3},   {8, 32}, {12, 1},  {20, 7},
+                                     {24, 32}, {24, 3}, {48, 64}, {128, 128}};
+    for (auto& setting : settings) {
+        const uint32_t order = setting[0], interval = setting[1];
+        SCOPED_TRACE(testing::Message() << "order " << order << " interval " << interval);
+        auto reference = std::make_unique<NaiveFilter>(order, interval, lambdaOf(181));
+        std::vector<int32_t> expected(music.size());
+        for (size_t i = 0; i < music.size(); ++i) {
+            expected[i] = test::referenceResidue(music[i], reference->predict(), lo, hi, width);
+            reference->update(music[i]);
+        }
+        test::forEachKernelSet([&] {
+            MonoPredictorEncoder encoder;
+            encoder.setParameters(181, order, interval, lo, hi, width, {});
+            std::vector<int32_t> got(music.size());
+            encoder.predictBlock(music.data(), static_cast<uint32_t>(music.size()), got.data());
+            ASSERT_EQ(got, expected);
+            test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
+            MonoPredictorDecoder decoder;
+            decoder.setParameters(lo, hi, width, {});
+            decoder.readParameters(coded.decoder());
+            decoder.reconstructBlock(got.data(), static_cast<uint32_t>(got.size()), got.data());
+            EXPECT_EQ(got, music);
+        });
+    }
+}
+
+// The per-sample and matrix-build kernels of each lane type against plain scalar arithmetic on random
+// doubles, where any change of order or rounding shows in the bits.
+struct KernelOutputs {
+    std::vector<double> values;  // everything each kernel produced, in a fixed order
+};
+
+template <class V>
+ELQ_ALWAYS_INLINE KernelOutputs runKernels(const std::vector<double>& h, const std::vector<double>& w,
+                                           uint32_t n) {
+    KernelOutputs out;
+    PredictionSums sums = {};
+    accumulatePrediction<V>(h.data(), w.data(), n, sums);
+    accumulatePrediction<V>(h.data() + 1, w.data(), n - 4, sums);  // continues the same accumulators
+    out.values.push_back(finalSum(sums));
+    std::vector<double> r(w.begin(), w.begin() + n + 1), ry = r, rx = r;
+    accumulateCorrelation<V>(r.data(), h.data(), h[0], 0.99, n + 1);
+    accumulateCorrelationPairs<V>(ry.data(), rx.data(), h.data() + 1, n, h[5], h[0], 0.75);
+    std::vector<double> column(n), scaled(w.begin(), w.begin() + n), current = scaled, plain(n), s2 = scaled;
+    buildColumn<V, Correction::scale>(column.data(), r.data(), h[3], h.data() + 2, 1.25, scaled.data(), 0.5,
+                                      n);
+    buildColumn<V, Correction::current>(current.data(), ry.data(), h[1], h.data(), 1.5, s2.data(), 0.0, n);
+    buildColumn<V, Correction::none>(plain.data(), rx.data(), h[2], h.data() + 3, 2.0, nullptr, 0.0, n);
+    for (auto* v : {&r, &ry, &rx, &column, &scaled, &current, &plain})
+        out.values.insert(out.values.end(), v->begin(), v->end());
+    return out;
+}
+
+KernelOutputs runPortableKernels(const std::vector<double>& h, const std::vector<double>& w, uint32_t n) {
+    return runKernels<PortableLanes>(h, w, n);
+}
+#ifdef ELQ_AVX2_KERNELS
+ELQ_TARGET_AVX2 KernelOutputs runWideKernels(const std::vector<double>& h, const std::vector<double>& w,
+                                             uint32_t n) {
+    return runKernels<WideLanes>(h, w, n);
+}
+#endif
+
+KernelOutputs scalarKernels(const std::vector<double>& h, const std::vector<double>& w, uint32_t n) {
+    KernelOutputs out;
+    double A = 0.0, B = 0.0;
+    for (uint32_t k = 0; k < n; k += 4) {
+        A = A + (h[k] * w[k] + h[k + 1] * w[k + 1]);
+        B = B + (h[k + 2] * w[k + 2] + h[k + 3] * w[k + 3]);
+    }
+    for (uint32_t k = 0; k < n - 4; k += 4) {
+        A = A + (h[k + 1] * w[k] + h[k + 2] * w[k + 1]);
+        B = B + (h[k + 3] * w[k + 2] + h[k + 4] * w[k + 3]);
+    }
+    out.values.push_back(B + A);
+    std::vector<double> r(w.begin(), w.begin() + n + 1), ry = r, rx = r;
+    for (uint32_t k = 0; k <= n; ++k)
+        r[k] = (0.99 * r[k]) + (h[0] * h[k]);
+    for (uint32_t k = 0; k < n; ++k) {
+        ry[k] = (0.75 * ry[k]) + (h[k + 1] * h[5]);
+        rx[k] = (0.75 * rx[k]) + (h[k + 1] * h[0]);
+    }
+    std::vector<double> column(n), scaled(w.begin(), w.begin() + n), current = scaled, plain(n);
+    for (uint32_t t = 0; t < n; ++t) {
+        const double old = scaled[t];
+        scaled[t] = 0.5 * old;
+        column[t] = ((r[t] - h[3] * h[t + 2]) * 1.25) + (0.5 * old);
+        current[t] = ((ry[t] - h[1] * h[t]) * 1.5) + current[t];
+        plain[t] = (rx[t] - h[2] * h[t + 3]) * 2.0;
+    }
+    for (auto* v : {&r, &ry, &rx, &column, &scaled, &current, &plain})
+        out.values.insert(out.values.end(), v->begin(), v->end());
+    return out;
+}
+
+TEST(PredictionFilter, KernelsOfEveryLaneTypeMatchScalarArithmetic) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> pick(-3.0e4, 3.0e4);
+    for (uint32_t n = 8; n <= 132; n += 4) {
+        SCOPED_TRACE(testing::Message() << "n " << n);
+        std::vector<double> h(n + 8), w(n + 8);
+        for (auto& v : h)
+            v = std::round(pick(rng));
+        for (auto& v : w)
+            v = pick(rng) / 7.0e4;
+        const std::vector<double> expected = scalarKernels(h, w, n).values;
+        EXPECT_EQ(memcmp(runPortableKernels(h, w, n).values.data(), expected.data(), expected.size() * 8), 0);
+#ifdef ELQ_AVX2_KERNELS
+        if (kernelSetSupported(KernelSet::avx2)) {
+            EXPECT_EQ(memcmp(runWideKernels(h, w, n).values.data(), expected.data(), expected.size() * 8), 0);
+        }
+#endif
+    }
 }
 
 TEST(PredictionFilter, OverflowingPredictionGivesMostNegativeValue) {
@@ -262,7 +387,7 @@ TEST(PredictionFilter, ZeroFirstPivotFailsAtTheSecondRow) {
     // Packed 2 x 2 lower triangle with A[0][0] = 0: the division gives a non-number at row 1.
     double a[3] = {0.0, 1.0, 2.0};
     double d[2];
-    double scratch[2];
+    double scratch[8];
     double b[2] = {3.0, 4.0};
     EXPECT_FALSE(decomposeAndSolve(a, d, b, scratch, 2));
     EXPECT_EQ(b[0], 3.0);
@@ -312,7 +437,8 @@ TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
     std::mt19937 rng(42);
     std::uniform_real_distribution<double> pick(-1000.0, 1000.0);
     int failures = 0;
-    for (uint32_t n = 1; n <= 11; ++n) {
+    // Every panel remainder and lane remainder, and a few larger systems.
+    for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 13u, 18u, 27u}) {
         for (int trial = 0; trial < 40; ++trial) {
             SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
             // Gram matrices of random vectors (trial % 4 == 0: of fewer vectors than n, so singular),
@@ -332,7 +458,8 @@ TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
                             A[i][j] = A[i][j] + row[i] * row[j];
                     }
                 }
-            std::vector<double> packed(packedSize(n)), b(n), d(n), scratch(2 * n), expectedD;
+            std::vector<double> packed(packedSize(n)), b(n), d(n), scratch(decompositionScratch(n)),
+                expectedD;
             for (uint32_t j = 0; j < n; ++j)
                 for (uint32_t i = j; i < n; ++i)
                     packed[columnStart(j, n) + (i - j)] = A[i][j];
@@ -341,13 +468,19 @@ TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
             const std::vector<double> given = b;
             std::vector<double> expected = b;
             bool ok = naiveDecomposeAndSolve(A, expected, expectedD);
-            ASSERT_EQ(decomposeAndSolve(packed.data(), d.data(), b.data(), scratch.data(), n), ok);
             failures += !ok;
-            if (ok) {
-                EXPECT_EQ(memcmp(b.data(), expected.data(), n * sizeof(double)), 0);
-                EXPECT_EQ(memcmp(d.data(), expectedD.data(), n * sizeof(double)), 0);
-            } else {
-                EXPECT_EQ(b, given);  // a failed decomposition leaves the right-hand side alone
+            for (KernelSet set : {KernelSet::portable, KernelSet::avx2}) {
+                if (!kernelSetSupported(set)) continue;
+                SCOPED_TRACE(set == KernelSet::avx2 ? "AVX2 kernels" : "portable kernels");
+                std::vector<double> work = packed;
+                b = given;
+                ASSERT_EQ(decomposeAndSolve(work.data(), d.data(), b.data(), scratch.data(), n, set), ok);
+                if (ok) {
+                    EXPECT_EQ(memcmp(b.data(), expected.data(), n * sizeof(double)), 0);
+                    EXPECT_EQ(memcmp(d.data(), expectedD.data(), n * sizeof(double)), 0);
+                } else {
+                    EXPECT_EQ(b, given);  // a failed decomposition leaves the right-hand side alone
+                }
             }
         }
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "entropy/range_coder.h"
 #include "foundation/stream.h"
+#include "prediction/prediction_filter.h"
 
 namespace elq::test {
 
@@ -39,6 +41,26 @@ inline std::vector<int32_t> whiteNoise(uint32_t count, int32_t lo, int32_t hi, u
     for (auto& v : out)
         v = pick(rng);
     return out;
+}
+
+// Runs `body` once with every kernel set the processor supports selected, then restores the set.
+template <class Body>
+void forEachKernelSet(Body body) {
+    const KernelSet original = activeKernelSet();
+    for (KernelSet set : {KernelSet::portable, KernelSet::avx2}) {
+        if (!selectKernelSet(set)) continue;
+        SCOPED_TRACE(set == KernelSet::avx2 ? "AVX2 kernels" : "portable kernels");
+        body();
+    }
+    selectKernelSet(original);
+}
+
+// The residue of x for the prediction q as the predictors form it: q clamped to [lo, hi], the
+// difference wrapped to `width` bits.
+inline int32_t referenceResidue(int32_t x, int32_t q, int32_t lo, int32_t hi, uint32_t width) {
+    q = q <= lo ? lo : q >= hi ? hi : q;
+    const uint32_t shift = 32 - width;
+    return static_cast<int32_t>((static_cast<uint32_t>(x) - static_cast<uint32_t>(q)) << shift) >> shift;
 }
 
 // Interleaves two channels into left, right, left, right, ...
@@ -69,8 +91,10 @@ public:
 
     // Opens the bytes for decoding; the decoder is started on return.
     RangeDecoder& decoder() {
+        // The process number keeps test programs that run at the same time apart.
         static int serial = 0;
-        path = testing::TempDir() + "elq_prediction_" + std::to_string(++serial) + ".bin";
+        path = testing::TempDir() + "elq_prediction_" + std::to_string(getpid()) + "_" +
+               std::to_string(++serial) + ".bin";
         FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), f);

@@ -227,17 +227,20 @@ TEST(StereoFilter, MatchesStraightReferenceBitForBit) {
     auto left = test::musicLike(3000, 20000.0, 11, 15000.0);
     auto right = test::musicLike(3000, 12000.0, 12);
     auto stereo = test::interleave(left, right);
-    expectSameAsReference(stereo, 24, 8, 128, 256);
-    expectSameAsReference(stereo, 12, 4, 1, 2);
-    expectSameAsReference(stereo, 40, 8, 5, 4097);
-    expectSameAsReference(test::interleave(test::musicLike(2500, 6e6, 13), test::whiteNoise(2500, -9, 9, 14)),
-                          128, 40, 300, 65537);
-    expectSameAsReference(test::whiteNoise(4000, INT32_MIN, INT32_MAX, 15), 16, 8, 7, 16);
+    test::forEachKernelSet([&] {
+        expectSameAsReference(stereo, 24, 8, 128, 256);
+        expectSameAsReference(stereo, 12, 4, 1, 2);
+        expectSameAsReference(stereo, 40, 8, 5, 4097);
+        expectSameAsReference(
+            test::interleave(test::musicLike(2500, 6e6, 13), test::whiteNoise(2500, -9, 9, 14)), 128, 40, 300,
+            65537);
+        expectSameAsReference(test::whiteNoise(4000, INT32_MIN, INT32_MAX, 15), 16, 8, 7, 16);
+    });
 }
 
 TEST(StereoFilter, MatchesReferenceAcrossTheStartupSwitch) {
     auto stereo = test::interleave(test::musicLike(49000, 3000.0, 16), test::musicLike(49000, 2000.0, 17));
-    expectSameAsReference(stereo, 12, 4, 64, 1024);
+    test::forEachKernelSet([&] { expectSameAsReference(stereo, 12, 4, 64, 1024); });
 }
 
 TEST(StereoFilter, MatchesReferenceThroughTheOwnChannelFallbacks) {
@@ -250,18 +253,62 @@ TEST(StereoFilter, MatchesReferenceThroughTheOwnChannelFallbacks) {
         left[i] = i < 1500 ? noise[i] : pattern[i % 6];
         right[i] = 2 * left[i];
     }
-    auto reference = expectSameAsReference(test::interleave(left, right), 12, 4, 16, 64);
-    EXPECT_GT(reference->ownFallbacks, 0);
-    EXPECT_GT(reference->ownFailures, 0);
-    auto late = expectSameAsReference(test::interleave(test::musicLike(49000, 50.0, 19),
-                                                       [&] {
-                                                           auto l = test::musicLike(49000, 50.0, 19);
-                                                           for (auto& v : l)
-                                                               v *= 3;
-                                                           return l;
-                                                       }()),
-                                      8, 4, 256, 64);
-    EXPECT_GT(late->ownFallbacks, 0);
+    auto tripled = test::musicLike(49000, 50.0, 19);
+    for (auto& v : tripled)
+        v *= 3;
+    test::forEachKernelSet([&] {
+        auto reference = expectSameAsReference(test::interleave(left, right), 12, 4, 16, 64);
+        EXPECT_GT(reference->ownFallbacks, 0);
+        EXPECT_GT(reference->ownFailures, 0);
+        auto late =
+            expectSameAsReference(test::interleave(test::musicLike(49000, 50.0, 19), tripled), 8, 4, 256, 64);
+        EXPECT_GT(late->ownFallbacks, 0);
+    });
+}
+
+// The encoder's frame loop (compiled once per kernel set) against the reference with the clamps and
+// the wrap, over every command-line mode pair and odd group counts, past a refill of the histories;
+// then the decoder's loop, with the other kernel set where there is one, restores the samples.
+TEST(StereoFilter, BlockLoopsMatchReferenceWithEveryKernelSet) {
+    auto left = test::musicLike(4400, 20000.0, 31, 18000.0);
+    auto right = test::musicLike(4400, 15000.0, 32);
+    for (size_t i = 0; i < right.size(); ++i)
+        right[i] = (right[i] + left[i]) / 2;
+    const auto values = test::interleave(left, right);
+    const uint32_t count = static_cast<uint32_t>(values.size());
+    const int32_t lo[2] = {-18000, -17000}, hi[2] = {18000, 17000};
+    const uint32_t width = 17;
+    const uint32_t pairs[9][2] = {{12, 4},  {24, 8},   {36, 12}, {48, 16}, {64, 20},
+                                  {96, 32}, {128, 40}, {8, 4},   {20, 8}};
+    for (auto& pair : pairs) {
+        SCOPED_TRACE(testing::Message() << "P " << pair[0] << " c " << pair[1]);
+        NaiveStereo reference(pair[0], pair[1], 32, lambdaOf(181));
+        std::vector<int32_t> expected(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            const int k = static_cast<int>(i % 2);
+            expected[i] = test::referenceResidue(values[i], reference.predict(k), lo[k], hi[k], width);
+            reference.update(k, values[i]);
+        }
+        std::vector<int32_t> residues;
+        test::forEachKernelSet([&] {
+            StereoPredictorEncoder encoder;
+            encoder.setParameters(181, pair[0], pair[1], 32, lo[0], hi[0], lo[1], hi[1], width, {});
+            std::vector<int32_t> got(count);
+            encoder.predictBlock(values.data(), count, got.data());
+            ASSERT_EQ(got, expected);
+            if (residues.empty()) {
+                residues = got;
+                return;
+            }
+            test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
+            StereoPredictorDecoder decoder;
+            decoder.setParameters(lo[0], hi[0], lo[1], hi[1], width, {});
+            decoder.readParameters(coded.decoder());
+            std::vector<int32_t> restored = residues;
+            decoder.reconstructBlock(restored.data(), count, restored.data());
+            EXPECT_EQ(restored, values);
+        });
+    }
 }
 
 struct StereoSettings {

@@ -129,8 +129,9 @@ TEST(EnergyCoder, StereoChannelsHaveTheirOwnContexts) {
     }
     RecordingSink sink;
     double powers[2] = {1.0, 1.0};
-    forEachValue<2>(static_cast<uint32_t>(residues.size()), 0, powers,
-                    [&](uint32_t i, double& power) { encodeEnergyValue(residues[i], power, f, 31, sink); });
+    forEachValue<2, true>(static_cast<uint32_t>(residues.size()), 0, powers, [&](uint32_t i, double& power) {
+        encodeEnergyValue(residues[i], power, f, 31, sink);
+    });
     // Channel 1 codes symbol 0 in context 0 throughout; channel 0 moves up to context 31.
     uint32_t value = 0;
     uint32_t lastLoudContext = 0;

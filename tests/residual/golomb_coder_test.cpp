@@ -118,8 +118,8 @@ TEST(GolombCoder, StereoChannelsKeepTheirOwnMeans) {
     const int32_t residues[] = {40, 3, 0, 0};
     RecordingSink sink;
     double means[2] = {0.0, 0.0};
-    forEachValue<2>(4, 0, means,
-                    [&](uint32_t i, double& mean) { encodeGolombValue(residues[i], mean, f, 16, sink); });
+    forEachValue<2, false>(
+        4, 0, means, [&](uint32_t i, double& mean) { encodeGolombValue(residues[i], mean, f, 16, sink); });
     // Channel 1's first value still sees divisor 1; channel 0's second value sees (10 >> 2) + 1.
     const std::vector<Call> expected = {sym(0, 31), uni(2, 12), bits(16, 6), sym(0, 6), uni(0, 1),
                                         sym(0, 0),  uni(0, 3),  sym(0, 0),   uni(0, 1)};

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <random>
+#include <type_traits>
+#include <vector>
 
 #include "residual/energy_coder.h"
 #include "residual/golomb_coder.h"
@@ -31,6 +33,41 @@ TEST(ResidualCoder, FoldInterleavesSigns) {
         EXPECT_EQ(unfold(fold(x)), x);
     }
     EXPECT_EQ(unfold(0xFFFFFFFFu), INT32_MIN);
+}
+
+// Both loop shapes give every value of a slice its own channel's statistic, whatever the parity of
+// the slice's start and length.
+TEST(ResidualCoder, ValueLoopsFollowTheChannelOfEachValue) {
+    for (uint32_t first : {0u, 1u}) {
+        for (uint32_t count : {0u, 1u, 2u, 5u, 6u}) {
+            std::vector<uint32_t> visits[2];
+            double statistics[2][2];
+            auto run = [&](auto oneSite, uint32_t variant) {
+                statistics[variant][0] = 100.0;
+                statistics[variant][1] = 200.0;
+                // Each step records which statistic it saw and advances it.
+                forEachValue<2, decltype(oneSite)::value>(
+                    count, first, statistics[variant], [&](uint32_t i, double& s) {
+                        visits[variant].push_back(i * 1000 + static_cast<uint32_t>(s));
+                        s += 1.0;
+                    });
+            };
+            run(std::true_type{}, 0);
+            run(std::false_type{}, 1);
+            SCOPED_TRACE(testing::Message() << "first " << first << " count " << count);
+            EXPECT_EQ(visits[0], visits[1]);
+            ASSERT_EQ(visits[0].size(), count);
+            uint32_t seen[2] = {0, 0};
+            for (uint32_t i = 0; i < count; ++i) {
+                const uint32_t channel = (first + i) & 1u;
+                EXPECT_EQ(visits[0][i], i * 1000 + 100 * (channel + 1) + seen[channel]++);
+            }
+            EXPECT_EQ(statistics[0][0], 100.0 + seen[0]);
+            EXPECT_EQ(statistics[0][1], 200.0 + seen[1]);
+            EXPECT_EQ(statistics[1][0], statistics[0][0]);
+            EXPECT_EQ(statistics[1][1], statistics[0][1]);
+        }
+    }
 }
 
 TEST(ResidualCoder, FactorsAreOneMinusNotReciprocal) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,11 @@ struct Outcome {
 
 // Runs elq with `args` in the directory `cwd`, standard input from `stdinPath` (default
 // /dev/null). Standard output goes to a file, or to `stdoutFd` when one is given (its output
-// is then not captured).
+// is then not captured). `childSetup`, when given, runs in the child right before the program
+// starts (limits, signal dispositions, credentials); the console streams are already in place.
 inline Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, int stdoutFd = -1,
-                      const std::string& stdinPath = "/dev/null") {
+                      const std::string& stdinPath = "/dev/null",
+                      const std::function<void()>& childSetup = {}) {
     std::string outName = cwd.path(".stdout"), errName = cwd.path(".stderr");
     pid_t pid = fork();
     if (pid == 0) {
@@ -42,6 +45,7 @@ inline Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, 
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         signal(SIGPIPE, SIG_DFL);  // as a shell starts it; an ignored signal would be inherited
+        if (childSetup) childSetup();
         execv(ELQ_BINARY, argv.data());
         _exit(127);
     }
