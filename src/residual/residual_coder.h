@@ -59,6 +59,8 @@ struct CodingSink {
     ELQ_ALWAYS_INLINE void uniform(uint32_t value, uint32_t total) { encoder.encodeFreq(1, value, total); }
     ELQ_ALWAYS_INLINE void bits(uint32_t value, uint32_t nbits) { encoder.encodeBits(value, nbits); }
 };
+template <class Model>
+CodingSink(RangeEncoder&, Model*) -> CodingSink<Model>;
 
 struct EstimatingSink {
     CostEstimator& estimator;
