@@ -67,10 +67,9 @@ public:
     }
 
     void putSamples(const int32_t* values, uint32_t count) override {
-        uint8_t staging[4096];
-        const uint32_t perRound = sizeof staging / 4;
+        uint8_t staging[kRoundValues * 4];
         while (count > 0) {
-            uint32_t n = count < perRound ? count : perRound;
+            uint32_t n = count < kRoundValues ? count : kRoundValues;
             uint8_t* end = packValues(values, n, bytes_, staging);
             out_.write(staging, static_cast<uint32_t>(end - staging));
             values += n;
@@ -83,10 +82,19 @@ public:
         blockCount_ = 0;
     }
 
-    // A block decoded elsewhere: its `count` values packed into `bytes`.
-    void putBlock(const uint8_t* bytes, uint32_t length, uint32_t count) {
-        out_.write(bytes, length);
-        samplesDone_ += count;
+    // A block decoded elsewhere: its values packed into `bytes`, `bytesPerValue` each, in the
+    // pieces the decoder handed over. They go out in the very writes putSamples makes, so that
+    // the output stream flushes at the same points and a later failure leaves the same file.
+    void putBlock(const uint8_t* bytes, uint32_t bytesPerValue, const std::vector<uint32_t>& pieces) {
+        for (uint32_t piece : pieces) {
+            for (uint32_t left = piece; left > 0;) {
+                uint32_t n = left < kRoundValues ? left : kRoundValues;
+                out_.write(bytes, n * bytesPerValue);
+                bytes += n * bytesPerValue;
+                left -= n;
+            }
+            samplesDone_ += piece;
+        }
     }
 
     // Shows `done` values of the whole file (finished blocks and parts of blocks) as per cent.
@@ -116,6 +124,9 @@ public:
     ProgressSink progress() { return {&WaveWriter::report, this}; }
 
 private:
+    // Values packed and written at a time.
+    static constexpr uint32_t kRoundValues = 1024;
+
     OutputStream& out_;
     uint32_t total_;
     bool silent_;
@@ -145,8 +156,9 @@ struct DecodeSlot : Job {
     uint32_t count = 0;   // values, as its head claims
     Buffer<uint8_t> compressed;
     Buffer<uint8_t> decoded;  // the values in the output's bytes
-    uint32_t decodedLength = 0;
-    bool confirmed = false;  // the range decoder finished exactly at the claimed end
+    uint32_t bytesPerValue = 0;
+    std::vector<uint32_t> pieces;  // values per piece the decoder handed over
+    bool confirmed = false;        // the range decoder finished exactly at the claimed end
     std::atomic<double> fraction{0};
     std::atomic<bool> abandoned{false};
     const WorkerPool* pool = nullptr;
@@ -163,21 +175,26 @@ class SlotSink : public BlockSink {
 public:
     explicit SlotSink(DecodeSlot& slot) : slot(slot) {}
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
-        bytes = bytesPerValue(sampleType);
+        uint32_t bytes = bytesPerValue(sampleType);
         if (bytes == 0 || count != slot.count) throw TypeNotImplemented{};  // left to the sequential decoder
         if (slot.decoded.size() < static_cast<size_t>(count) * bytes)
             slot.decoded.reset(static_cast<size_t>(count) * bytes, "data");
+        slot.bytesPerValue = bytes;
+        slot.pieces.clear();
         end = slot.decoded.data();
+        left = count;
     }
     void putSamples(const int32_t* values, uint32_t count) override {
-        end = packValues(values, count, bytes, end);
+        if (count > left) throw TypeNotImplemented{};  // never from an intact decoder; keeps `end` inside
+        end = packValues(values, count, slot.bytesPerValue, end);
+        left -= count;
+        slot.pieces.push_back(count);
     }
-    uint32_t length() const { return static_cast<uint32_t>(end - slot.decoded.data()); }
 
 private:
     DecodeSlot& slot;
-    uint32_t bytes = 0;
     uint8_t* end = nullptr;
+    uint32_t left = 0;
 };
 
 void decodeSlot(DecodeSlot& slot) {
@@ -185,7 +202,6 @@ void decodeSlot(DecodeSlot& slot) {
     memory.openMemory(slot.compressed.data(), slot.length);
     SlotSink sink(slot);
     uint32_t count = readCompressedBlock(memory, sink, {&DecodeSlot::report, &slot});
-    slot.decodedLength = sink.length();
     slot.confirmed = count == slot.count && memory.position() == slot.length;
 }
 
@@ -271,7 +287,7 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
             DecodeSlot& slot = *slots[first];
             pool.wait(slot, tick);
             if (!slot.failure && slot.confirmed) {
-                writer.putBlock(slot.decoded.data(), slot.decodedLength, slot.count);
+                writer.putBlock(slot.decoded.data(), slot.bytesPerValue, slot.pieces);
                 next += slot.length;
                 valuesAhead -= slot.count;
                 first = (first + 1) % inFlight;

@@ -54,6 +54,8 @@ TEST(Cli, HelpWinsOverEverythingButAnOptionError) {
     EXPECT_TRUE(startsWith(run.out, "\n" + kTitle));
     EXPECT_EQ(run.out.find(kTitle, 2), std::string::npos);  // no banner before the usage's own
     EXPECT_NE(run.out.find("  --help              display this help message\n"), std::string::npos);
+    EXPECT_NE(run.out.find("  --optimize {none|fast*|normal|high|best}\n  --threads {0*|1..64}\n  --raw "),
+              std::string::npos);
     EXPECT_EQ(std::filesystem::directory_iterator(dir.path(""))->path().filename(), "a.wav");
 
     // The usage is the same text on either stream.

@@ -87,8 +87,8 @@ TEST(ParseCommandLine, ValueTables) {
 }
 
 TEST(ParseCommandLine, ErrorTexts) {
-    for (const char* option :
-         {"--output", "--mode", "--speedup", "--optimize", "--seek", "--channelconfig", "--sampletype"}) {
+    for (const char* option : {"--output", "--mode", "--speedup", "--optimize", "--seek", "--threads",
+                               "--channelconfig", "--sampletype"}) {
         EXPECT_EQ(parseError({"a.wav", option}), std::string("parameter missing after ") + option);
     }
     // Values are case-sensitive; whatever follows is the value, even a word with two dashes.
@@ -104,6 +104,24 @@ TEST(ParseCommandLine, ErrorTexts) {
     EXPECT_EQ(parseError({"--"}), "unknown command or parameter");
     EXPECT_EQ(parseError({"--ENCODE"}), "unknown command or parameter");
     EXPECT_EQ(parseError({"--mode", "x", "--bogus"}), "incorrect mode value");  // the first error ends it
+}
+
+TEST(ParseCommandLine, Threads) {
+    EXPECT_EQ(parse({"a.wav"}).threads, -1);
+    EXPECT_EQ(parse({"--threads", "0"}).threads, 0);
+    EXPECT_EQ(parse({"--threads", "1", "--threads", "64"}).threads, 64);  // the last value wins
+    EXPECT_EQ(parse({"--threads", "08"}).threads, 8);
+    for (const char* word : {"65", "100", "-1", "+2", "2x", " 2", "", "4294967298", "--silent"})
+        EXPECT_EQ(parseError({"--threads", word}), "incorrect threads value") << word;
+
+    ProgramOptions options;
+    options.threads = 5;
+    EXPECT_EQ(threadCount(options), 5u);
+    for (int32_t automatic : {0, -1}) {
+        options.threads = automatic;
+        EXPECT_GE(threadCount(options), 1u);
+        EXPECT_LE(threadCount(options), 64u);
+    }
 }
 
 TEST(ParseCommandLine, SourcesAndTheirOutputs) {
