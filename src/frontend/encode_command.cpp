@@ -110,7 +110,7 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockInput& block, MemoryLengt
 }
 
 // The memory-length seed of a single-threaded run: one variable from block to block.
-class SeedVariable : public MemoryLengthSeed {
+class SequentialSeed : public MemoryLengthSeed {
 public:
     uint32_t start() override { return value; }
     void chosen(uint32_t winner) override { value = winner; }
@@ -154,7 +154,7 @@ void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buf
                         const LoopSettings& settings, bool silent) {
     CompressProgress progress;
     progress.silent = silent;
-    SeedVariable seed;
+    SequentialSeed seed;
     for (uint32_t b = 0; b < plan.blocks; ++b) {
         uint32_t n = plan.countOf(b);
         buffers.read(reader, n, plan.bytes);
@@ -288,7 +288,7 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                     ChainedSeed seed(pool, chain, slot.block);
                     slot.length = encodeBlock(settings, input, seed, slot.loop());
                 } else {
-                    SeedVariable unused;
+                    SequentialSeed unused;
                     slot.length = encodeBlock(settings, input, unused, slot.loop());
                 }
             });
