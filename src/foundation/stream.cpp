@@ -7,7 +7,7 @@
 namespace elq {
 
 InputStream::~InputStream() {
-    release(startBuffer);
+    if (!inMemory) release(startBuffer);
 }
 
 void InputStream::open(const char* name, uint32_t size) {
@@ -20,7 +20,18 @@ void InputStream::open(const char* name, uint32_t size) {
     avail = 0;
 }
 
+void InputStream::openMemory(const uint8_t* data, uint32_t length) {
+    // The whole memory is the window, already "read": position() starts at 0.
+    startBuffer = const_cast<uint8_t*>(data);
+    cur = startBuffer;
+    avail = length;
+    bufferSize = length;
+    filePos = length;
+    inMemory = true;
+}
+
 void InputStream::refill(uint32_t minimum) {
+    if (inMemory) throwError(UNEXPECTEDEOF, "readMin");  // everything there is is buffered
     memmove(startBuffer, cur, avail);
     cur = startBuffer;
     uint32_t count = file.readMin(startBuffer + avail, bufferSize - avail, minimum - avail);
@@ -38,6 +49,11 @@ uint32_t InputStream::read(void* buffer, uint32_t n) {
         return n;
     }
     uint32_t had = avail;
+    if (inMemory) {
+        cur += had;
+        avail = 0;
+        return had;
+    }
     uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
     filePos += count;
     cur = startBuffer;
@@ -77,6 +93,11 @@ void InputStream::seek(uint64_t position) {
         avail = static_cast<uint32_t>(windowLength - offset);
         return;
     }
+    if (inMemory) {  // beyond the end: nothing left to read
+        cur = startBuffer + bufferSize;
+        avail = 0;
+        return;
+    }
     file.seek(position);
     filePos = position;
     cur = startBuffer;
@@ -85,7 +106,8 @@ void InputStream::seek(uint64_t position) {
 
 void InputStream::close() {
     file.close();
-    release(startBuffer);
+    if (!inMemory) release(startBuffer);
+    inMemory = false;
     startBuffer = nullptr;
     cur = nullptr;
     avail = 0;

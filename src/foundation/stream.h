@@ -19,6 +19,9 @@ public:
     InputStream& operator=(const InputStream&) = delete;
 
     void open(const char* name, uint32_t bufferSize = kStreamBufferSize);
+    // Reads the `length` bytes at `data` (kept by the caller) instead of a file: their end is the
+    // end of the stream, so a read beyond it raises UNEXPECTEDEOF as at the end of a file.
+    void openMemory(const uint8_t* data, uint32_t length);
     // Makes at least `minimum` unread bytes available; callers call it only when avail < minimum.
     void refill(uint32_t minimum);
     uint8_t getByte() {
@@ -33,7 +36,7 @@ public:
     uint16_t readU16();
     uint64_t position() const { return filePos - avail; }
     void seek(uint64_t position);
-    uint64_t size() { return file.size(); }
+    uint64_t size() { return inMemory ? bufferSize : file.size(); }
     void close();
 
     uint8_t* cur = nullptr;
@@ -42,6 +45,7 @@ public:
     uint32_t bufferSize = 0;
     uint64_t filePos = 0;
     InputFile file;
+    bool inMemory = false;
 };
 
 class OutputStream {

@@ -1,7 +1,11 @@
 #include "frontend/encode_command.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <vector>
 
 #include "foundation/allocator.h"
 #include "foundation/exception.h"
@@ -9,6 +13,7 @@
 #include "foundation/stream.h"
 #include "frontend/container.h"
 #include "frontend/output_name.h"
+#include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
 #include "wave/wave_reader.h"
 
@@ -84,6 +89,222 @@ void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* 
     }
 }
 
+// What the loops need besides the block, with the defaults applied.
+struct LoopSettings {
+    uint32_t channels, order, crossOrder, solveInterval, memoryLength, adaptationLength, family, opt1, opt2;
+    bool optimize;
+};
+
+uint32_t encodeBlock(const LoopSettings& s, const BlockInput& block, MemoryLengthSeed& seed,
+                     const LoopProgress& progress) {
+    if (s.channels == 1) {
+        return s.optimize
+                   ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed, progress)
+                   : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength, s.adaptationLength,
+                                     s.family, progress);
+    }
+    return s.optimize ? encodeStereoBlockOptimized(block, s.order, s.crossOrder, s.solveInterval, s.opt1,
+                                                   s.opt2, seed, progress)
+                      : encodeStereoBlock(block, s.order, s.crossOrder, s.solveInterval, s.memoryLength,
+                                          s.adaptationLength, s.family, progress);
+}
+
+// The memory-length seed of a single-threaded run: one variable from block to block.
+class SequentialSeed : public MemoryLengthSeed {
+public:
+    uint32_t start() override { return value; }
+    void chosen(uint32_t winner) override { value = winner; }
+
+private:
+    uint32_t value = kInitialMemoryLength;
+};
+
+// The buffers of one block: 13 bytes per value of the block length.
+struct BlockBuffers {
+    Buffer<int32_t> samples;
+    Buffer<int32_t> residues;
+    Buffer<uint8_t> area;  // the finished block; first the staging area of the raw sample bytes
+
+    explicit BlockBuffers(uint32_t blockLength)
+        : samples(blockLength, "data"),
+          residues(blockLength, "residue"),
+          area(static_cast<size_t>(blockLength) * 5, "residue") {}
+
+    // Reads and converts the next `count` sample values of the source.
+    void read(WaveReader& reader, uint32_t count, uint32_t bytes) {
+        reader.stream.readMin(area.data(), count * bytes, count * bytes);
+        convertSamples(area.data(), count, bytes, samples.data());
+    }
+    BlockInput input(uint32_t count, uint32_t bits, uint32_t sampleType) {
+        return {samples.data(), count,     residues.data(), area.data(), static_cast<uint32_t>(area.size()),
+                bits,           sampleType};
+    }
+};
+
+// The blocks of a file as they go through encoding, read and written by the calling thread.
+struct BlockPlan {
+    uint32_t total, blocks, blockLength, bytes, bits, sampleType;
+    uint32_t countOf(uint32_t b) const {
+        uint32_t before = b * blockLength;  // below total, so within 32 bits
+        return total - before < blockLength ? total - before : blockLength;
+    }
+};
+
+void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
+                        const LoopSettings& settings, bool silent) {
+    CompressProgress progress;
+    progress.silent = silent;
+    SequentialSeed seed;
+    for (uint32_t b = 0; b < plan.blocks; ++b) {
+        uint32_t n = plan.countOf(b);
+        buffers.read(reader, n, plan.bytes);
+        progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
+        progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
+        uint32_t length =
+            encodeBlock(settings, buffers.input(n, plan.bits, plan.sampleType), seed, progress.loop());
+        out.write(buffers.area.data(), length);
+    }
+}
+
+// One block in flight on a worker thread.
+struct BlockSlot : Job {
+    explicit BlockSlot(uint32_t blockLength) : buffers(blockLength) {}
+
+    BlockBuffers buffers;
+    uint32_t block = 0;
+    uint32_t count = 0;
+    uint32_t length = 0;  // the finished block's bytes
+    // Per cent of this block done, written by the worker and read for the progress line.
+    std::atomic<double> percent{0};
+    double stageLow = 0, stageHigh = 0;
+    const WorkerPool* pool = nullptr;
+
+    static void stage(void* context, double low, double high) {
+        auto* self = static_cast<BlockSlot*>(context);
+        self->stageLow = low;
+        self->stageHigh = high;
+    }
+    // Also the place where a cancelled run ends the loop early.
+    static void report(void* context, double fraction) {
+        auto* self = static_cast<BlockSlot*>(context);
+        if (self->pool->cancelled()) throw JobCancelled{};
+        double p = (self->stageHigh - self->stageLow) * fraction + self->stageLow;
+        if (p > self->percent.load(std::memory_order_relaxed))
+            self->percent.store(p, std::memory_order_relaxed);
+    }
+    LoopProgress loop() { return {this, &BlockSlot::stage, &BlockSlot::report}; }
+};
+
+// The searches of the optimizing loops in block order, each from the previous block's winner.
+// Lives under the pool's lock.
+struct SearchChain {
+    uint32_t nextBlock = 0;
+    uint32_t lastMemoryLength = kInitialMemoryLength;
+    bool broken = false;  // a block failed before its winner was known
+};
+
+// One block's link in the chain. A block that fails before its winner is known breaks the
+// chain, so that the blocks after it stop waiting (their results are never used: the run ends
+// with the earlier block's failure).
+class ChainedSeed : public MemoryLengthSeed {
+public:
+    ChainedSeed(WorkerPool& pool, SearchChain& chain, uint32_t block)
+        : pool(pool), chain(chain), block(block) {}
+    ~ChainedSeed() {
+        if (!passedOn) pool.publish([&] { chain.broken = true; });
+    }
+    uint32_t start() override {
+        uint32_t start = 0;
+        bool broken = false;
+        pool.awaitCondition([&] {
+            broken = chain.broken;
+            start = chain.lastMemoryLength;
+            return broken || chain.nextBlock == block;
+        });
+        if (broken) throw JobCancelled{};
+        return start;
+    }
+    void chosen(uint32_t winner) override {
+        pool.publish([&] {
+            chain.lastMemoryLength = winner;
+            ++chain.nextBlock;
+        });
+        passedOn = true;
+    }
+
+private:
+    WorkerPool& pool;
+    SearchChain& chain;
+    uint32_t block;
+    bool passedOn = false;
+};
+
+// Blocks are coded on `workers` threads, a few in flight (one slot each), and written in order
+// by this thread, which also reads the source and keeps the progress line. A failure stops the
+// run at the first block in order that failed (or could not be read), as one thread would.
+// Returns false, having done nothing, when the system grants no thread.
+bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
+                      std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
+                      const LoopSettings& settings, bool silent) {
+    const uint32_t inFlight = static_cast<uint32_t>(slots.size());
+    SearchChain chain;
+    // Declared after everything its jobs use: leaving this function stops and joins the workers first.
+    WorkerPool pool(workers);
+    if (pool.size() == 0) return false;
+    double lastShown = 0;
+    uint32_t nextRead = 0, nextWrite = 0;
+    auto tick = [&] {
+        if (silent) return;
+        double sum = nextWrite * 100.0;
+        for (uint32_t b = nextWrite; b < nextRead; ++b)
+            sum += slots[b % inFlight]->percent.load(std::memory_order_relaxed);
+        double p = sum / plan.blocks;
+        if (p - lastShown >= 1.0) {
+            fprintf(stderr, "\rCompressing %7.1f%%", p);
+            lastShown = p;
+        }
+    };
+    std::exception_ptr readFailure;
+    while (nextWrite < plan.blocks) {
+        while (!readFailure && nextRead < plan.blocks && nextRead - nextWrite < inFlight) {
+            BlockSlot& slot = *slots[nextRead % inFlight];
+            uint32_t n = plan.countOf(nextRead);
+            try {
+                slot.buffers.read(reader, n, plan.bytes);
+            } catch (...) {
+                // Reported when its turn comes: the blocks before it are written first.
+                readFailure = std::current_exception();
+                break;
+            }
+            slot.done = false;
+            slot.failure = nullptr;
+            slot.block = nextRead;
+            slot.count = n;
+            slot.percent = 0;
+            slot.pool = &pool;
+            pool.submit(slot, [&slot, &plan, &settings, &pool, &chain] {
+                BlockInput input = slot.buffers.input(slot.count, plan.bits, plan.sampleType);
+                if (settings.optimize) {
+                    ChainedSeed seed(pool, chain, slot.block);
+                    slot.length = encodeBlock(settings, input, seed, slot.loop());
+                } else {
+                    SequentialSeed unused;
+                    slot.length = encodeBlock(settings, input, unused, slot.loop());
+                }
+            });
+            ++nextRead;
+        }
+        if (nextWrite == nextRead) std::rethrow_exception(readFailure);
+        BlockSlot& slot = *slots[nextWrite % inFlight];
+        pool.wait(slot, tick);
+        if (slot.failure) std::rethrow_exception(slot.failure);
+        out.write(slot.buffers.area.data(), slot.length);
+        ++nextWrite;
+        tick();
+    }
+    return true;
+}
+
 bool compress(const char* source, const char* name, const EncoderSettings& s) {
     const ProgramOptions& options = programOptions();
     WaveReader reader;
@@ -99,56 +320,54 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
         fputs("Sample type not yet implemented\n", stderr);
         return false;
     }
-    const uint32_t blockLength = static_cast<uint32_t>(s.blockLength);
-    Buffer<int32_t> samples(blockLength, "data");
-    Buffer<int32_t> residues(blockLength, "residue");
-    Buffer<uint8_t> area(static_cast<size_t>(blockLength) * 5, "residue");
+    const uint32_t channels = reader.nChannels;
+    BlockPlan plan;
+    plan.blockLength = static_cast<uint32_t>(s.blockLength);
+    plan.total = channels * static_cast<uint32_t>(reader.frameCount);
+    // Counted in 64 bits: near 4 GiB of 8-bit samples the 32-bit sum would wrap.
+    plan.blocks =
+        static_cast<uint32_t>((static_cast<uint64_t>(plan.total) + plan.blockLength - 1) / plan.blockLength);
+    plan.bits = kBitsPerSample[reader.sampleType];
+    plan.bytes = plan.bits / 8;
+    plan.sampleType = reader.sampleType;
+    const LoopSettings settings{channels,
+                                static_cast<uint32_t>(s.order),
+                                static_cast<uint32_t>(s.crossOrder),
+                                static_cast<uint32_t>(s.solveInterval),
+                                static_cast<uint32_t>(s.memoryLength),
+                                static_cast<uint32_t>(s.adaptationLength),
+                                static_cast<uint32_t>(s.family),
+                                static_cast<uint32_t>(s.opt1),
+                                static_cast<uint32_t>(s.opt2),
+                                s.opt1 != 0 && s.opt2 != 0};
+    const bool silent = options.silent != 0;
+
+    // More workers than blocks would only cost memory; one block or one thread runs as always.
+    uint32_t workers = threadCount(options);
+    if (workers > plan.blocks) workers = plan.blocks;
+    // Declared before the pool, so that the workers are stopped before the buffers go.
+    std::vector<std::unique_ptr<BlockSlot>> slots;
+    std::unique_ptr<BlockBuffers> single;
+    if (workers > 1) {
+        uint32_t inFlight = workers + 1 < plan.blocks ? workers + 1 : plan.blocks;
+        for (uint32_t i = 0; i < inFlight; ++i)
+            slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
+    } else {
+        single = std::make_unique<BlockBuffers>(plan.blockLength);
+    }
 
     OutputStream out;
     out.open(name);
-    const uint32_t channels = reader.nChannels;
-    const uint32_t total = channels * static_cast<uint32_t>(reader.frameCount);
     ContainerHeader header{static_cast<uint64_t>(channels) * reader.frameCount, reader.sampleType,
                            static_cast<uint8_t>(channels), reader.nSamplesPerSec};
     writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
-
-    const uint32_t bits = kBitsPerSample[reader.sampleType];
-    const uint32_t bytes = bits / 8;
-    // Counted in 64 bits: near 4 GiB of 8-bit samples the 32-bit sum would wrap.
-    const uint32_t blocks = static_cast<uint32_t>((static_cast<uint64_t>(total) + blockLength - 1) / blockLength);
-    const bool optimize = s.opt1 != 0 && s.opt2 != 0;
-    CompressProgress progress;
-    progress.silent = options.silent != 0;
-    uint32_t lastMemoryLength = kInitialMemoryLength;
-    uint32_t left = total;
-    for (uint32_t b = 0; b < blocks; ++b) {
-        uint32_t n = left < blockLength ? left : blockLength;
-        left -= n;
-        // The output area doubles as the staging area of the raw sample bytes.
-        reader.stream.readMin(area.data(), n * bytes, n * bytes);
-        convertSamples(area.data(), n, bytes, samples.data());
-        progress.blockLow = static_cast<double>(b) / blocks * 100;
-        progress.blockHigh = static_cast<double>(b + 1) / blocks * 100;
-        BlockInput block{
-            samples.data(),   n, residues.data(), area.data(), static_cast<uint32_t>(area.size()), bits,
-            reader.sampleType};
-        uint32_t order = static_cast<uint32_t>(s.order),
-                 solveInterval = static_cast<uint32_t>(s.solveInterval);
-        uint32_t length;
-        if (channels == 1) {
-            length = optimize ? encodeMonoBlockOptimized(block, order, solveInterval, s.opt1, s.opt2,
-                                                         lastMemoryLength, progress.loop())
-                              : encodeMonoBlock(block, order, solveInterval, s.memoryLength,
-                                                s.adaptationLength, s.family, progress.loop());
-        } else {
-            length = optimize ? encodeStereoBlockOptimized(block, order, s.crossOrder, solveInterval, s.opt1,
-                                                           s.opt2, lastMemoryLength, progress.loop())
-                              : encodeStereoBlock(block, order, s.crossOrder, solveInterval, s.memoryLength,
-                                                  s.adaptationLength, s.family, progress.loop());
-        }
-        out.write(area.data(), length);
+    if (workers > 1) {
+        if (!encodeInParallel(reader, out, workers, slots, plan, settings, silent))
+            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, silent);
+    } else {
+        encodeSequentially(reader, out, *single, plan, settings, silent);
     }
-    if (!options.silent) fputs("\rCompression done.    \n\n", stderr);
+    if (!silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;

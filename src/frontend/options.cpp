@@ -1,7 +1,10 @@
 #include "frontend/options.h"
 
+#include <sched.h>
+
 #include <cctype>
 #include <cstring>
+#include <thread>
 
 #include "foundation/exception.h"
 
@@ -47,6 +50,18 @@ int lookupValue(int argc, const char* const* argv, int i, const char* const* tab
     int index = lookupName(argv[i + 1], table, count);
     if (index < 0) throwError(UNKNOWN, incorrect);
     return index;
+}
+
+// A whole argument of decimal digits with a value from 0 to kMaxThreads, else -1.
+int32_t parseThreads(const char* word) {
+    if (!word || !*word) return -1;
+    int32_t value = 0;
+    for (const char* p = word; *p; ++p) {
+        if (*p < '0' || *p > '9') return -1;
+        value = value * 10 + (*p - '0');
+        if (value > kMaxThreads) return -1;
+    }
+    return value;
 }
 
 }  // namespace
@@ -104,6 +119,10 @@ void parseCommandLine(int argc, const char* const* argv) {
                                     "parameter missing after --seek", "incorrect seek value");
             settings.blockLength = kSeekBlockLength[index];
             ++i;
+        } else if (equals(arg, "--threads")) {
+            if (i + 1 >= argc) throwError(UNKNOWN, "parameter missing after --threads");
+            options.threads = parseThreads(argv[++i]);
+            if (options.threads < 0) throwError(UNKNOWN, "incorrect threads value");
         } else if (equals(arg, "--verbose")) {
             options.silent = 0;
             options.verbose = 1;
@@ -163,11 +182,25 @@ void printUsage(FILE* stream) {
         "  --speedup {1x|2x|4x*}\n"
         "  --seek {fast|normal*|slow}\n"
         "  --optimize {none|fast*|normal|high|best}\n"
+        "  --threads {0*|1..64}\n"
         "  --raw               specifiy raw input file(s)\n"
         "  --channelconfig {MONO|STEREO_LR}\n"
         "  --sampletype {UINT8|SINT16|SINT24|SINT32}\n"
         "\n",
         stream);
+}
+
+uint32_t threadCount(const ProgramOptions& options) {
+    if (options.threads > 0) return static_cast<uint32_t>(options.threads);
+    unsigned cores = std::thread::hardware_concurrency();  // 0 when unknown
+#if defined(__linux__)
+    // The cores this process may run on, which a container or `taskset` may narrow.
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        cores = static_cast<unsigned>(CPU_COUNT(&allowed));
+#endif
+    if (cores < 1) return 1;
+    return cores > kMaxThreads ? kMaxThreads : cores;
 }
 
 int lookupName(const char* word, const char* const* table, int count) {

@@ -7,6 +7,8 @@
 namespace elq {
 
 constexpr int kMaxSourceFiles = 256;
+// Most worker threads "--threads" accepts.
+constexpr int kMaxThreads = 64;
 
 // Encoder values from the command line; -1 means not given (the encode command applies defaults).
 struct EncoderSettings {
@@ -29,6 +31,7 @@ struct ProgramOptions {
     EncoderSettings settings;
     uint8_t silent = 0;
     uint8_t verbose = 0;
+    int32_t threads = -1;  // "--threads": 1 to 64; 0 or -1 (not given) mean every available core
     int32_t sourceCount = 0;
     const char* sources[kMaxSourceFiles] = {};
     const char* outputs[kMaxSourceFiles] = {};
@@ -42,6 +45,10 @@ void parseCommandLine(int argc, const char* const* argv);
 
 void printBanner(FILE* stream);
 void printUsage(FILE* stream);
+
+// The worker threads a command runs with: the "--threads" value, or every available core
+// (at least 1, at most kMaxThreads) when it is 0 or not given.
+uint32_t threadCount(const ProgramOptions& options);
 
 // Index of the first entry equal to `word` (exact, case-sensitive), or -1.
 int lookupName(const char* word, const char* const* table, int count);

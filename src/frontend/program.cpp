@@ -12,12 +12,6 @@
 
 namespace elq {
 
-namespace {
-
-constexpr const char* kContactAddress = "elq@velmaro.example";
-
-// Encoder and decoder must produce bit-identical doubles, so every run uses IEEE double
-// arithmetic with round to nearest and no trapping.
 void setFloatingPointMode() {
     fesetround(FE_TONEAREST);
 #if defined(__GLIBC__)
@@ -30,6 +24,10 @@ void setFloatingPointMode() {
 #endif
     feclearexcept(FE_ALL_EXCEPT);
 }
+
+namespace {
+
+constexpr const char* kContactAddress = "elq@velmaro.example";
 
 void setUpProcess() {
     setFloatingPointMode();

@@ -8,4 +8,8 @@ namespace elq {
 // 0 success, 1 a failed file or a bad command line, 2 an unexpected exception, 3 no arguments.
 int runProgram(int argc, const char* const* argv);
 
+// IEEE double arithmetic with round to nearest and no trapping, on the calling thread: encoder
+// and decoder must produce bit-identical doubles on every thread.
+void setFloatingPointMode();
+
 }  // namespace elq

@@ -48,7 +48,20 @@ void decodePieces(RangeDecoder& decoder, Normalizer& normalizer, Predictor& pred
     }
 }
 
+uint32_t littleEndian32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 }  // namespace
+
+bool parseBlockHead(const uint8_t* bytes, BlockHead& head) {
+    if (memcmp(bytes, "COMP", 4) != 0) return false;
+    head.length = littleEndian32(bytes + 4);
+    head.count = littleEndian32(bytes + 12);
+    head.word = littleEndian32(bytes + 16);
+    return true;
+}
 
 uint32_t readCompressedBlock(InputStream& stream, BlockSink& sink, ProgressSink progress) {
     uint64_t start = stream.position();

@@ -126,9 +126,20 @@ double log2Of(double v) {
     return std::log(v) * 1.4426950408889634;
 }
 
+// The seed of a single-threaded run: one variable carried from block to block.
+class SeedVariable : public MemoryLengthSeed {
+public:
+    explicit SeedVariable(uint32_t& lastMemoryLength) : value(lastMemoryLength) {}
+    uint32_t start() override { return value; }
+    void chosen(uint32_t winner) override { value = winner; }
+
+private:
+    uint32_t& value;
+};
+
 template <class Kit>
 uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
-                         uint32_t& lastMemoryLength, const LoopProgress& progress, SearchLog* log) {
+                         MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
     RangeEncoder encoder;
     startEncoder(block, encoder);
     kit.normalize(block, encoder);
@@ -152,6 +163,8 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
         if (log) log->trials.push_back({index, cost[index]});
     };
 
+    // Everything above depends on this block alone; the search depends on the blocks before it.
+    const uint32_t lastMemoryLength = seed.start();
     uint32_t i0 = 0;
     while (i0 < kMemoryLengthCount - 1 && kMemoryLengths[i0] < lastMemoryLength)
         ++i0;
@@ -210,7 +223,7 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
             incumbent = cost[i];
         }
     }
-    lastMemoryLength = winner;
+    seed.chosen(winner);
     if (log) log->winner = winner;
 
     progress.setStage(iterations + 300 / stages, 98);
@@ -299,8 +312,15 @@ uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solve
 uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
                                   uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
                                   const LoopProgress& progress, SearchLog* log) {
+    SeedVariable seed(lastMemoryLength);
+    return encodeMonoBlockOptimized(block, order, solveInterval, opt1, opt2, seed, progress, log);
+}
+
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                  const LoopProgress& progress, SearchLog* log) {
     MonoKit kit(order, 0, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
 }
 
 uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
@@ -314,8 +334,16 @@ uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uin
                                     uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
                                     uint32_t& lastMemoryLength, const LoopProgress& progress,
                                     SearchLog* log) {
+    SeedVariable seed(lastMemoryLength);
+    return encodeStereoBlockOptimized(block, order, crossOrder, solveInterval, opt1, opt2, seed, progress,
+                                      log);
+}
+
+uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                    MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
     StereoKit kit(order, crossOrder, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, lastMemoryLength, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
 }
 
 }  // namespace elq

@@ -92,7 +92,22 @@ struct BlockInput {
     uint32_t sampleTypeCode;
 };
 
-// Each returns the length of the block built at the start of `output`.
+// Where an optimizing loop takes the start of its memory-length search from and leaves its
+// winner, which seeds the next block's search. Blocks coded in parallel keep their searches in
+// block order through it: start() may wait for the previous block's winner (the block is
+// already normalized by then), and chosen() passes this block's on as soon as the search ends,
+// while the rest of the block is still to be coded.
+class MemoryLengthSeed {
+public:
+    virtual uint32_t start() = 0;
+    virtual void chosen(uint32_t winner) = 0;
+
+protected:
+    ~MemoryLengthSeed() = default;
+};
+
+// Each returns the length of the block built at the start of `output`. The optimizing loops
+// with `lastMemoryLength` start their search from it and leave the winner in it.
 uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
                          uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
                          const LoopProgress& progress);
@@ -105,6 +120,13 @@ uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t cro
 uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                     uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
                                     uint32_t& lastMemoryLength, const LoopProgress& progress,
+                                    SearchLog* log = nullptr);
+uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                  const LoopProgress& progress, SearchLog* log = nullptr);
+uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                    MemoryLengthSeed& seed, const LoopProgress& progress,
                                     SearchLog* log = nullptr);
 
 // The parabola fit of the memory-length search over the three consecutive table indices

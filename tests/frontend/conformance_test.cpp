@@ -28,7 +28,8 @@ std::vector<Vector> readManifest() {
         std::vector<std::string> fields;
         std::stringstream split(line);
         std::string field;
-        while (std::getline(split, field, '\t')) fields.push_back(field);
+        while (std::getline(split, field, '\t'))
+            fields.push_back(field);
         if (fields.size() < 3) continue;
         vectors.push_back({fields[0], fields[1], fields.size() > 3 ? fields[3] : ""});
     }
@@ -49,7 +50,8 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     int run(const std::string& arguments) {
-        std::string command = std::string(ELQ_BINARY) + " --silent " + arguments + " 2>" + (dir_ / "err").string();
+        std::string command =
+            std::string(ELQ_BINARY) + " --silent " + arguments + " 2>" + (dir_ / "err").string();
         return std::system(command.c_str());
     }
     std::string errors() { return readFile(dir_ / "err"); }
@@ -60,7 +62,8 @@ protected:
 TEST_P(Conformance, EncodesToTheSameBytes) {
     const Vector& v = GetParam();
     fs::path out = dir_ / "out.elq";
-    ASSERT_EQ(run("--encode " + v.options + " " + (kVectors / v.wave).string() + " --output " + out.string()), 0)
+    ASSERT_EQ(run("--encode " + v.options + " " + (kVectors / v.wave).string() + " --output " + out.string()),
+              0)
         << errors();
     std::string expected = readFile(kVectors / v.elq);
     std::string actual = readFile(out);

@@ -62,8 +62,8 @@ TEST(ParseCommandLine, ValueWordsSetTheirSettingsOnly) {
 }
 
 TEST(ParseCommandLine, ErrorTexts) {
-    for (const char* option :
-         {"--output", "--mode", "--speedup", "--optimize", "--seek", "--channelconfig", "--sampletype"})
+    for (const char* option : {"--output", "--mode", "--speedup", "--optimize", "--seek", "--threads",
+                               "--channelconfig", "--sampletype"})
         EXPECT_EQ(parseError({"a.wav", option}), std::string("parameter missing after ") + option);
     // Values are case-sensitive; whatever follows is the value, even a word with two dashes.
     const std::pair<Args, const char*> cases[] = {
@@ -105,6 +105,20 @@ TEST(Options, EndsWithIgnoreCase) {
     EXPECT_FALSE(endsWithIgnoreCase("av", ".wav"));  // shorter than the ending: nothing read before it
     EXPECT_FALSE(endsWithIgnoreCase("a.wave", ".wav"));
     EXPECT_FALSE(endsWithIgnoreCase(nullptr, ""));
+}
+
+TEST(ParseCommandLine, Threads) {
+    EXPECT_EQ(parse({"a.wav"}).threads, -1);
+    EXPECT_EQ(parse({"--threads", "1", "--threads", "64"}).threads, 64);  // the last value wins
+    EXPECT_EQ(parse({"--threads", "08"}).threads, 8);
+    for (const char* word : {"65", "-1", "+2", "2x", " 2", "", "4294967298", "--silent"})
+        EXPECT_EQ(parseError({"--threads", word}), "incorrect threads value") << word;
+    ProgramOptions options;
+    for (int32_t automatic : {0, -1}) {
+        options.threads = automatic;
+        EXPECT_GE(threadCount(options), 1u);
+        EXPECT_LE(threadCount(options), 64u);
+    }
 }
 
 }  // namespace
