@@ -122,8 +122,57 @@ Segment middleSegment(uint32_t count, uint32_t divisor) {
     return {((count - length) / 2) & ~1u, length};
 }
 
+// Double-double arithmetic from the four basic operations alone (no fused multiply-add),
+// carrying about 106 bits: enough to round the logarithms and powers of the search correctly.
+struct Wide {
+    double hi, lo;
+};
+
+Wide twoSum(double a, double b) {
+    double s = a + b, bb = s - a;
+    return {s, (a - (s - bb)) + (b - bb)};
+}
+
+Wide quickTwoSum(double a, double b) {
+    double s = a + b;
+    return {s, b - (s - a)};
+}
+
+Wide twoProduct(double a, double b) {
+    auto split = [](double v, double& hi, double& lo) {
+        double c = 134217729.0 * v;  // 2^27 + 1
+        hi = c - (c - v);
+        lo = v - hi;
+    };
+    double p = a * b, ah, al, bh, bl;
+    split(a, ah, al);
+    split(b, bh, bl);
+    return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+}
+
+Wide operator+(Wide a, Wide b) {
+    Wide s = twoSum(a.hi, b.hi), t = twoSum(a.lo, b.lo);
+    s = quickTwoSum(s.hi, s.lo + t.hi);
+    return quickTwoSum(s.hi, s.lo + t.lo);
+}
+
+Wide operator*(Wide a, Wide b) {
+    Wide p = twoProduct(a.hi, b.hi);
+    return quickTwoSum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+Wide operator/(Wide a, Wide b) {
+    double q1 = a.hi / b.hi;
+    Wide r = a + b * Wide{-q1, 0};
+    double q2 = r.hi / b.hi;
+    r = r + b * Wide{-q2, 0};
+    return quickTwoSum(q1, q2) + Wide{r.hi / b.hi, 0};
+}
+
+const Wide kLn2 = {0.6931471805599453, 2.3190468138462996e-17};
+
 double log2Of(double v) {
-    return std::log(v) * 1.4426950408889634;
+    return naturalLog(v) * 1.4426950408889634;
 }
 
 // The seed of a single-threaded run: one variable carried from block to block.
@@ -270,6 +319,35 @@ void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint3
     putU32(head + 16, blockWord);
 }
 
+double naturalLog(double x) {
+    if (!(x > 0) || std::isinf(x)) return std::log(x);
+    int e;
+    double f = std::frexp(x, &e);
+    if (f < 0.70710678118654752) {
+        f *= 2;
+        --e;
+    }
+    // ln f = 2 atanh(s) = 2 (s + s^3/3 + s^5/5 + ...) with s = (f - 1) / (f + 1), |s| < 0.172.
+    Wide s = Wide{f - 1.0, 0} / twoSum(f, 1.0), s2 = s * s, series = {0, 0};
+    for (int k = 21; k >= 1; --k)
+        series = Wide{1.0, 0} / Wide{2.0 * k + 1, 0} + series * s2;
+    Wide logF = s * (Wide{1.0, 0} + series * s2);
+    Wide result = Wide{static_cast<double>(e), 0} * kLn2 + Wide{2 * logF.hi, 2 * logF.lo};
+    return result.hi + result.lo;
+}
+
+double powerOfTwo(double v) {
+    if (std::isnan(v)) return v;
+    if (v > 1100) return HUGE_VAL;
+    if (v < -1100) return 0.0;
+    double k = std::nearbyint(v);
+    // 2^f = e^(f ln 2) with |f ln 2| <= 0.35, by its Taylor series.
+    Wide t = Wide{v - k, 0} * kLn2, sum = {1.0, 0};
+    for (int n = 25; n >= 1; --n)
+        sum = Wide{1.0, 0} + t / Wide{static_cast<double>(n), 0} * sum;
+    return std::ldexp(sum.hi + sum.lo, static_cast<int>(k));
+}
+
 SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
     bestLength = 0;
     bestCost = 0;
@@ -287,8 +365,8 @@ SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& be
         double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
         double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
         double x = -b / (2 * a);
-        bestLength = std::floor(std::pow(2.0, x) + 0.5);
-        bestCost = std::floor(std::pow(2.0, (a * x + b) * x + c) + 0.5);
+        bestLength = std::floor(powerOfTwo(x) + 0.5);
+        bestCost = std::floor(powerOfTwo((a * x + b) * x + c) + 0.5);
         double left = kMemoryLengths[first > 0 ? first - 1 : 0];
         double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
         if (bestLength < left) return SearchLog::LEFT;

@@ -129,6 +129,12 @@ uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uin
                                     MemoryLengthSeed& seed, const LoopProgress& progress,
                                     SearchLog* log = nullptr);
 
+// The natural logarithm and the power of two of the search, correctly rounded in all but
+// vanishingly rare cases and computed from the four basic operations only, so that every
+// platform and processor finds the same memory length (library versions differ in the last bit).
+double naturalLog(double x);
+double powerOfTwo(double v);
+
 // The parabola fit of the memory-length search over the three consecutive table indices
 // first..first+2 with their costs; gives the verdict and, when found, the estimated optimum.
 SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost);
