@@ -159,14 +159,15 @@ struct DecodeSlot : Job {
     uint32_t bytesPerValue = 0;
     std::vector<uint32_t> pieces;  // values per piece the decoder handed over
     bool confirmed = false;        // the range decoder finished exactly at the claimed end
-    std::atomic<double> fraction{0};
+    // Progress only: a 32-bit atomic stays lock-free on every target without libatomic.
+    std::atomic<float> fraction{0};
     std::atomic<bool> abandoned{false};
     const WorkerPool* pool = nullptr;
 
     static void report(void* context, double fraction) {
         auto* self = static_cast<DecodeSlot*>(context);
         if (self->abandoned.load(std::memory_order_relaxed) || self->pool->cancelled()) throw JobCancelled{};
-        self->fraction.store(fraction, std::memory_order_relaxed);
+        self->fraction.store(static_cast<float>(fraction), std::memory_order_relaxed);
     }
 };
 
@@ -233,7 +234,7 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
         double done = static_cast<double>(writer.samplesDone());
         for (uint32_t i = 0; i < queued; ++i) {
             const DecodeSlot& slot = *slots[(first + i) % inFlight];
-            done += slot.count * slot.fraction.load(std::memory_order_relaxed);
+            done += slot.count * static_cast<double>(slot.fraction.load(std::memory_order_relaxed));
         }
         writer.show(done);
     };

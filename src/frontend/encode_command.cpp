@@ -174,8 +174,9 @@ struct BlockSlot : Job {
     uint32_t block = 0;
     uint32_t count = 0;
     uint32_t length = 0;  // the finished block's bytes
-    // Per cent of this block done, written by the worker and read for the progress line.
-    std::atomic<double> percent{0};
+    // Per cent of this block done, written by the worker and read for the progress line;
+    // 32 bits stay lock-free on every target without libatomic.
+    std::atomic<float> percent{0};
     double stageLow = 0, stageHigh = 0;
     const WorkerPool* pool = nullptr;
 
@@ -188,7 +189,7 @@ struct BlockSlot : Job {
     static void report(void* context, double fraction) {
         auto* self = static_cast<BlockSlot*>(context);
         if (self->pool->cancelled()) throw JobCancelled{};
-        double p = (self->stageHigh - self->stageLow) * fraction + self->stageLow;
+        auto p = static_cast<float>((self->stageHigh - self->stageLow) * fraction + self->stageLow);
         if (p > self->percent.load(std::memory_order_relaxed))
             self->percent.store(p, std::memory_order_relaxed);
     }
