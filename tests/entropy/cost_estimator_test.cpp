@@ -25,7 +25,7 @@ TEST(CostEstimator, FollowsTheEncodersLength) {
             CostModel cost;
             cost.create(symbols, kModelLimit);
             CostEstimator estimator;
-            test::EncodedBlock block(1 << 20);
+            test::EncodedBlock block;
             for (int i = 0; i < 40000; ++i) {
                 uint32_t s = rng() % 3 ? rng() % 2 : rng() % (symbols - 1);
                 if (withLast && i % 7 == 0) s = symbols - 1;

@@ -102,8 +102,8 @@ TEST(RangeCoder, OverflowIsRaisedBeforeTheStore) {
     EXPECT_EQ(area[5], 0xCC);
 }
 
-// Random mixes of every operation, some rounds skewed to the top of the alphabets (which pushes `low`
-// into carries), decoded back from a stream that goes on past the block.
+// Random mixes of frequency ranges, raw bits and uniform values, some rounds skewed to the top of the
+// alphabets (which pushes `low` into carries), decoded back from a stream that goes on past the block.
 TEST(RangeCoder, RandomOperationsRoundTrip) {
     struct Op {
         uint32_t kind, value, freq, total;
@@ -113,34 +113,28 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
     for (int round = 0; round < 300; ++round) {
         const bool high = round % 3 == 0;
         std::vector<Op> ops(rng() % 3000);
-        EncodedBlock block(static_cast<uint32_t>(ops.size()) * 8 + 16);
-        RangeEncoder& e = block.encoder;
+        EncodedBlock block;
         for (Op& op : ops) {
             static const uint32_t totals[] = {1, 2, 3, 32767, 32768, 65536};
-            switch (op.kind = rng() % 5) {
-                case 0:  // a range of frequencies out of a total of up to 2^16
+            switch (op.kind = rng() % 3) {
+                case 0:  // frequencies out of a total of up to 2^16
                     op.total = rng() % 2 ? totals[rng() % 6] : 1 + rng() % 65536;
                     op.value = high ? op.total - 1 - rng() % std::min(op.total, 4u) : rng() % op.total;
                     op.freq = 1 + rng() % (op.total - op.value);
-                    e.encodeFreq(op.freq, op.value, op.total);
+                    block.encoder.encodeFreq(op.freq, op.value, op.total);
                     break;
-                case 1:  // a uniform value of 1 to 16 bits
+                case 1:  // 0 to 32 raw bits
+                    op.total = rng() % 33;
+                    op.freq = op.total == 0 ? 0 : ~0u >> (32 - op.total);  // the mask
+                    op.value = high ? op.freq : rng() & op.freq;
+                    block.encoder.encodeBits(op.value, op.total);
+                    break;
+                default:  // a uniform value of 1 to 16 bits
                     op.total = 1 + rng() % 16;
                     op.value = high ? (1u << op.total) - 1 : rng() % (1u << op.total);
-                    e.encodeShift(1, op.value, op.total);
-                    break;
-                case 2:
-                    e.encodeByte(op.value = high ? 0xFF : rng() % 256);
-                    break;
-                case 3:
-                    e.encodeShort(op.value = rng() % 65536);
-                    break;
-                default:
-                    op.total = rng() % 33;
-                    op.value = op.total == 32 ? rng() : rng() & ((1u << op.total) - 1);
-                    e.encodeBits(op.value, op.total);
+                    block.encoder.encodeShift(1, op.value, op.total);
             }
-            carries += (e.low & 0x80000000u) != 0;
+            carries += (block.encoder.low & 0x80000000u) != 0;
         }
         Bytes bytes = block.finish();
         const size_t length = bytes.size();
@@ -149,27 +143,15 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
         RangeDecoder& d = coded.start();
         for (size_t i = 0; i < ops.size(); ++i) {
             const Op& op = ops[i];
-            uint32_t got = 0;
-            switch (op.kind) {
-                case 0:
-                    // The target lies in the symbol's range; finding the symbol is the model's part.
-                    got = d.decodeFreq(op.total);
-                    ASSERT_TRUE(got >= op.value && got < op.value + op.freq)
-                        << "round " << round << " op " << i;
-                    d.update(op.freq, op.value, op.total);
-                    got = op.value;
-                    break;
-                case 1:
-                    got = d.decodeUniform(op.total);
-                    break;
-                case 2:
-                    got = d.decodeByte();
-                    break;
-                case 3:
-                    got = d.decodeShort();
-                    break;
-                default:
-                    got = d.decodeBits(op.total);
+            uint32_t got = op.kind == 1   ? d.decodeBits(op.total)
+                           : op.kind == 2 ? d.decodeUniform(op.total)
+                                          : 0;
+            if (op.kind == 0) {
+                // The target lies in the symbol's range; finding the symbol is the model's part.
+                got = d.decodeFreq(op.total);
+                ASSERT_TRUE(got >= op.value && got < op.value + op.freq) << "round " << round << " op " << i;
+                d.update(op.freq, op.value, op.total);
+                got = op.value;
             }
             ASSERT_EQ(got, op.value) << "round " << round << " op " << i;
         }

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ostream>
+#include <string>
 #include <vector>
 
 #include "residual/residual_coder.h"
@@ -14,29 +14,17 @@
 
 namespace elq::test {
 
-struct Call {
-    char kind;  // 's' symbol (model, symbol), 'u' uniform (value, total), 'b' bits (value, nbits)
-    uint32_t first, second;
-    bool operator==(const Call&) const = default;
-};
-inline std::ostream& operator<<(std::ostream& out, const Call& c) {
-    return out << c.kind << "(" << c.first << ", " << c.second << ")";
-}
-inline Call sym(uint32_t model, uint32_t symbol) {
-    return {'s', model, symbol};
-}
-inline Call uni(uint32_t value, uint32_t total) {
-    return {'u', value, total};
-}
-inline Call bits(uint32_t value, uint32_t nbits) {
-    return {'b', value, nbits};
-}
-
+// Records the steps of a per-value coder as text: "s(model,symbol)", "u(value,total)" for a uniform
+// value, "b(value,nbits)" for raw bits, separated by spaces.
 struct RecordingSink {
-    std::vector<Call> calls;
-    void symbol(uint32_t model, uint32_t s) { calls.push_back(sym(model, s)); }
-    void uniform(uint32_t value, uint32_t total) { calls.push_back(uni(value, total)); }
-    void bits(uint32_t value, uint32_t nbits) { calls.push_back(test::bits(value, nbits)); }
+    std::string calls;
+    void add(char kind, uint32_t a, uint32_t b) {
+        calls += (calls.empty() ? "" : " ") + std::string(1, kind) + "(" + std::to_string(a) + "," +
+                 std::to_string(b) + ")";
+    }
+    void symbol(uint32_t model, uint32_t s) { add('s', model, s); }
+    void uniform(uint32_t value, uint32_t total) { add('u', value, total); }
+    void bits(uint32_t value, uint32_t nbits) { add('b', value, nbits); }
 };
 
 // writeParameters and encodeBlock of one block: the bytes of the whole block.
@@ -44,12 +32,10 @@ inline Bytes encodeResidues(uint32_t family, bool stereo, uint32_t adaptationLen
                             const std::vector<int32_t>& residues) {
     Owned<ResidualEncoder> encoder = createResidualEncoder(family, stereo);
     encoder->setParameters(adaptationLength, width);
-    return encoded(
-        [&](RangeEncoder& e) {
-            encoder->writeParameters(e);
-            encoder->encodeBlock(residues.data(), static_cast<uint32_t>(residues.size()), e);
-        },
-        static_cast<uint32_t>(residues.size()) * 5 + 64);
+    return encoded([&](RangeEncoder& e) {
+        encoder->writeParameters(e);
+        encoder->encodeBlock(residues.data(), static_cast<uint32_t>(residues.size()), e);
+    });
 }
 
 // Decodes `count` residues with decodeBlock calls of the given sizes in turn (none: one call); the

@@ -17,12 +17,10 @@ namespace elq::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// A RangeEncoder started as every block starts, on an area of `capacity` bytes.
+// A RangeEncoder started as every block starts, on its own area of 1 MiB.
 class EncodedBlock {
 public:
-    explicit EncodedBlock(uint32_t capacity = 1 << 16) : area_(capacity) {
-        encoder.start(area_.data(), capacity, kBlockFirstByte);
-    }
+    EncodedBlock() : area_(1 << 20) { encoder.start(area_.data(), 1 << 20, kBlockFirstByte); }
     Bytes finish() {
         encoder.finish();
         return Bytes(area_.begin(), area_.begin() + encoder.dataCount);
@@ -36,8 +34,8 @@ private:
 
 // The bytes of a block that `write` codes.
 template <class Write>
-Bytes encoded(Write write, uint32_t capacity = 1 << 20) {
-    EncodedBlock block(capacity);
+Bytes encoded(Write write) {
+    EncodedBlock block;
     write(block.encoder);
     return block.finish();
 }
