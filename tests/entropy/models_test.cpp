@@ -23,20 +23,6 @@ void expectConsistent(const AdaptiveModel& m) {
     EXPECT_LT(m.total, m.limit);
 }
 
-TEST(Models, TreeWithPaddingLeaves) {
-    AdaptiveModel m;
-    m.create(33, kModelLimit);
-    EXPECT_EQ(m.treeSize, 64u);
-    EXPECT_EQ(m.freqs[1], 32u);  // the whole left half holds symbols 0 to 31
-    EXPECT_EQ(m.freqs[3], 1u);   // of the right half only symbol 32 is real
-    expectConsistent(m);
-    test::EncodedBlock block;
-    std::mt19937 rng(7);
-    for (int i = 0; i < 40000; ++i)
-        m.encodeSymbol(i % 5 == 0 ? 32 : rng() % 33, block.encoder);
-    expectConsistent(m);
-}
-
 TEST(Models, HalvingAfter16368CodingsOfOneSymbolRoundsUp) {
     AdaptiveModel m;
     m.create(32, kModelLimit);
@@ -51,8 +37,9 @@ TEST(Models, HalvingAfter16368CodingsOfOneSymbolRoundsUp) {
     expectConsistent(m);
 }
 
-// Through many halvings: the cumulative model hands the coder the tree's frequencies (so the same
-// bytes), the cost model keeps the same counts, and decoders of both kinds follow.
+// Through many halvings, with and without padding leaves in the tree: the cumulative model hands the
+// coder the tree's frequencies (so the same bytes), the cost model keeps the same counts, and decoders
+// of both kinds follow.
 TEST(Models, AllKindsStayEqual) {
     std::mt19937 rng(99);
     for (uint32_t symbols : {2u, 5u, 8u, 9u, 32u, 33u, 112u, 240u}) {

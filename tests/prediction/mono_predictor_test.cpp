@@ -1,4 +1,4 @@
-// The parameter fields of both predictors, what they refuse, and progress reports.
+// The parameter fields of both predictors and what they refuse.
 #include "prediction/mono_predictor.h"
 
 #include <gtest/gtest.h>
@@ -91,26 +91,6 @@ TEST(Predictors, EncodersRefuseSettingsTheStreamCannotCarry) {
     StereoPredictorEncoder stereo;
     test::expectRefused([&] { stereo.setParameters(256, 24, 16, 128, 0, 0, 0, 0, 2, {}); });
     test::expectRefused([&] { stereo.setParameters(256, 24, 0, 128, 0, 0, 0, 0, 2, {}); });
-}
-
-TEST(Predictors, ReportProgressEvery44100Samples) {
-    std::vector<double> calls;
-    const ProgressSink sink{
-        [](void* context, double f) { static_cast<std::vector<double>*>(context)->push_back(f); }, &calls};
-    std::vector<int32_t> samples(100000, 1), residues(100000);
-    MonoPredictorEncoder encoder;
-    encoder.setParameters(256, 12, 128, 0, 1, 2, sink);
-    encoder.predictBlock(samples.data(), 100000, residues.data());
-    EXPECT_EQ(calls, (std::vector<double>{44099.0 / 100000, 88199.0 / 100000}));
-    // The decoder's countdown runs on across calls; the fraction is within the call.
-    calls.clear();
-    MonoPredictorDecoder decoder;
-    decoder.setParameters(0, 1, 2, sink);
-    test::CodedBytes coded(test::encoded([&](RangeEncoder& e) { encoder.writeParameters(e); }));
-    decoder.readParameters(coded.start());
-    decoder.reconstructBlock(residues.data(), 40000, samples.data());
-    decoder.reconstructBlock(residues.data(), 40000, samples.data());
-    EXPECT_EQ(calls, (std::vector<double>{4099.0 / 40000}));
 }
 
 }  // namespace
