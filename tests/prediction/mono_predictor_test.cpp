@@ -1,202 +1,96 @@
+// The parameter fields of both predictors and what they refuse.
 #include "prediction/mono_predictor.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
-
-#include "prediction/sample_normalizer.h"
+#include "prediction/stereo_predictor.h"
 #include "prediction_test_support.h"
 
 namespace elq {
 namespace {
 
-ProgressSink recordingSink(std::vector<double>& calls) {
-    ProgressSink sink;
-    sink.report = [](void* context, double fraction) {
-        static_cast<std::vector<double>*>(context)->push_back(fraction);
-    };
-    sink.context = &calls;
-    return sink;
-}
-
-struct MonoSettings {
-    uint32_t memoryLength, order, solveInterval, sampleBits;
-};
-
-// The block as the encoding loop and the stream decoder will run it: normalizer, predictor, and the
-// residues as raw residueWidth-bit fields; decoded with reconstruction in slices of `slice` samples.
-void expectMonoRoundTrip(std::vector<int32_t> samples, MonoSettings s, uint32_t slice) {
-    SCOPED_TRACE(testing::Message() << "N " << s.memoryLength << " p " << s.order << " K " << s.solveInterval
-                                    << " bits " << s.sampleBits << " slice " << slice);
-    const std::vector<int32_t> original = samples;
-    const uint32_t count = static_cast<uint32_t>(samples.size());
-    uint32_t width = 0;
-    test::CodedBytes coded([&](RangeEncoder& encoder) {
-        SampleNormalizerEncoder normalizer;
-        normalizer.setSampleBits(s.sampleBits);
-        normalizer.analyze(samples.data(), count);
-        normalizer.writeParameters(encoder);
-        int32_t lo, hi;
-        normalizer.query(lo, hi, width);
-        MonoPredictorEncoder predictor;
-        predictor.setParameters(s.memoryLength, s.order, s.solveInterval, lo, hi, width, {});
-        predictor.writeParameters(encoder);
-        std::vector<int32_t> residues(count);
-        predictor.predictBlock(samples.data(), count, residues.data());
-        for (int32_t r : residues)
-            encoder.encodeBits(static_cast<uint32_t>(r) & (~0u >> (32 - width)), width);
-    });
-    RangeDecoder& decoder = coded.decoder();
-    SampleNormalizerDecoder normalizer;
-    normalizer.setSampleBits(s.sampleBits);
-    normalizer.readParameters(decoder);
-    int32_t lo, hi;
-    uint32_t decodedWidth;
-    normalizer.query(lo, hi, decodedWidth);
-    ASSERT_EQ(decodedWidth, width);
-    MonoPredictorDecoder predictor;
-    predictor.setParameters(lo, hi, decodedWidth, {});
-    predictor.readParameters(decoder);
-    std::vector<int32_t> out(count);
-    for (auto& v : out)
-        v = static_cast<int32_t>(decoder.decodeBits(width) << (32 - width)) >> (32 - width);
-    for (uint32_t start = 0; start < count; start += slice) {
-        uint32_t n = std::min(slice, count - start);
-        predictor.reconstructBlock(out.data() + start, n, out.data() + start);  // in place
+// The fields a predictor writes, read back one by one: memory length - 2 (12 bits, 4095 escapes to
+// 16), solve interval (3 bits, 7 escapes to interval - 1 in 16), order index (5 bits, 31 escapes to
+// order - 1 and, for stereo, the cross order, in a byte each). cross 0: mono.
+std::vector<uint32_t> fieldsOf(uint32_t memory, uint32_t order, uint32_t cross, uint32_t interval) {
+    test::CodedBytes coded(test::encoded([&](RangeEncoder& e) {
+        if (cross == 0) {
+            MonoPredictorEncoder mono;
+            mono.setParameters(memory, order, interval, 0, 0, 2, {});
+            mono.writeParameters(e);
+        } else {
+            StereoPredictorEncoder stereo;
+            stereo.setParameters(memory, order, cross, interval, 0, 0, 0, 0, 2, {});
+            stereo.writeParameters(e);
+        }
+    }));
+    RangeDecoder& d = coded.start();
+    std::vector<uint32_t> f{d.decodeUniform(12)};
+    if (f.back() == 4095) f.push_back(d.decodeShort());
+    f.push_back(d.decodeUniform(3));
+    if (f.back() == 7) f.push_back(d.decodeShort());
+    f.push_back(d.decodeUniform(5));
+    if (f.back() == 31) {
+        f.push_back(d.decodeByte());
+        if (cross != 0) f.push_back(d.decodeByte());
     }
-    normalizer.restore(out.data(), count);
     coded.expectFullyRead();
-    EXPECT_TRUE(out == original);
+    return f;
 }
 
-TEST(MonoPredictor, RoundTripsBitExactlyOverSignalsAndSettings) {
-    auto music = test::musicLike(20000, 20000.0, 1, 32767.0);
-    const uint32_t modeOrders[7] = {12, 24, 36, 48, 64, 96, 128};
-    for (uint32_t order : modeOrders)
-        expectMonoRoundTrip(music, {256, order, 128, 16}, 20000);
-    expectMonoRoundTrip(test::musicLike(9000, 100.0, 2), {2, 12, 1, 8}, 1000);
-    expectMonoRoundTrip(test::musicLike(9000, 7e6, 3), {4097, 40, 5, 24}, 777);
-    expectMonoRoundTrip(test::whiteNoise(6000, INT32_MIN, INT32_MAX, 4), {65537, 16, 300, 32}, 6000);
-    expectMonoRoundTrip(test::musicLike(3000, 2e9, 5, 2147483647.0), {362, 128, 32, 32}, 1);
-    expectMonoRoundTrip(std::vector<int32_t>(5000, 0), {256, 32, 64, 16}, 5000);
-    expectMonoRoundTrip({}, {256, 32, 64, 16}, 1);
-    // Scaled audio with clipped peaks: the normalizer maps to a grid, the predictor sees the indices.
-    auto scaled = test::musicLike(8000, 4000.0, 6, 3000.0);
-    for (auto& v : scaled)
-        v = v * 8 + 3;
-    expectMonoRoundTrip(scaled, {1024, 36, 256, 16}, 8000);
+TEST(Predictors, ParameterFieldsAndEscapes) {
+    using F = std::vector<uint32_t>;
+    EXPECT_EQ(fieldsOf(4096, 24, 0, 128), (F{4094, 2, 1}));
+    EXPECT_EQ(fieldsOf(4097, 24, 0, 32), (F{4095, 4095, 0, 1}));
+    EXPECT_EQ(fieldsOf(65537, 40, 0, 2048), (F{4095, 65535, 6, 31, 39}));
+    EXPECT_EQ(fieldsOf(2, 128, 0, 300), (F{0, 7, 299, 6}));
+    EXPECT_EQ(fieldsOf(256, 4, 0, 65536), (F{254, 7, 65535, 31, 3}));
+    EXPECT_EQ(fieldsOf(256, 24, 8, 128), (F{254, 2, 1}));
+    EXPECT_EQ(fieldsOf(256, 128, 40, 128), (F{254, 2, 6}));
+    EXPECT_EQ(fieldsOf(256, 40, 8, 128), (F{254, 2, 31, 39, 8}));
+    EXPECT_EQ(fieldsOf(256, 24, 4, 128), (F{254, 2, 31, 23, 4}));  // both in the tables, not as a pair
 }
 
-TEST(MonoPredictor, EncoderAndDecoderAgreeAcrossTheStartupSwitch) {
-    expectMonoRoundTrip(test::musicLike(50000, 8000.0, 7), {4096, 12, 32, 16}, 12345);
-}
-
-TEST(MonoPredictor, ResidueWrapsToTheResidueWidth) {
-    // The second sample is predicted by the first: 32767 - (-32768) wraps to -1 in 16 bits.
-    const int32_t samples[2] = {-32768, 32767};
-    int32_t residues[2];
-    MonoPredictorEncoder encoder;
-    encoder.setParameters(256, 32, 128, -32768, 32767, 16, {});
-    encoder.predictBlock(samples, 2, residues);
-    EXPECT_EQ(residues[0], -32768);
-    EXPECT_EQ(residues[1], -1);
-    MonoPredictorDecoder decoder;
-    decoder.setParameters(-32768, 32767, 16, {});
-    test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
-    decoder.readParameters(coded.decoder());
-    int32_t restored[2];
-    decoder.reconstructBlock(residues, 2, restored);
-    EXPECT_EQ(restored[0], -32768);
-    EXPECT_EQ(restored[1], 32767);
-}
-
-TEST(MonoPredictor, ParameterFieldsAndEscapes) {
-    auto fieldsOf = [](uint32_t n, uint32_t p, uint32_t k) {
-        MonoPredictorEncoder encoder;
-        encoder.setParameters(n, p, k, 0, 0, 2, {});
-        test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
-        RangeDecoder& d = coded.decoder();
-        std::vector<uint32_t> fields;
-        uint32_t v = d.decodeUniform(12);
-        fields.push_back(v);
-        if (v == 4095) fields.push_back(d.decodeShort());
-        v = d.decodeUniform(3);
-        fields.push_back(v);
-        if (v == 7) fields.push_back(d.decodeShort());
-        v = d.decodeUniform(5);
-        fields.push_back(v);
-        if (v == 31) fields.push_back(d.decodeByte());
-        coded.expectFullyRead();
-        return fields;
+TEST(Predictors, DecodersRejectOrdersTheyCannotRun) {
+    struct Case {
+        bool stereo;
+        uint32_t index, order, cross;
     };
-    EXPECT_EQ(fieldsOf(4096, 24, 128), (std::vector<uint32_t>{4094, 2, 1}));
-    EXPECT_EQ(fieldsOf(4097, 24, 32), (std::vector<uint32_t>{4095, 4095, 0, 1}));
-    EXPECT_EQ(fieldsOf(65537, 40, 2048), (std::vector<uint32_t>{4095, 65535, 6, 31, 39}));
-    EXPECT_EQ(fieldsOf(2, 128, 300), (std::vector<uint32_t>{0, 7, 299, 6}));
-    EXPECT_EQ(fieldsOf(256, 4, 65536), (std::vector<uint32_t>{254, 7, 65535, 31, 3}));
-}
-
-// Writes raw parameter fields as a corrupt or foreign encoder might.
-void expectRejectedOrder(std::function<void(RangeEncoder&)> orderFields) {
-    test::CodedBytes coded([&](RangeEncoder& e) {
-        e.encodeShift(1, 254, 12);
-        e.encodeShift(1, 2, 3);
-        orderFields(e);
-    });
-    MonoPredictorDecoder decoder;
-    decoder.setParameters(-100, 100, 8, {});
-    try {
-        decoder.readParameters(coded.decoder());
-        ADD_FAILURE() << "accepted";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.code, UNKNOWN);
+    // Table indices without a runnable order; escaped orders above 128 or not multiples of 4; cross
+    // orders of 0, above the own order, or not multiples of 4.
+    const Case cases[] = {{false, 7, 0, 0},    {false, 9, 0, 0},   {false, 30, 0, 0},  {false, 31, 129, 0},
+                          {false, 31, 256, 0}, {false, 31, 42, 0}, {false, 31, 1, 0},  {true, 8, 0, 0},
+                          {true, 9, 0, 0},     {true, 31, 24, 0},  {true, 31, 24, 16}, {true, 31, 24, 6},
+                          {true, 31, 26, 8},   {true, 31, 132, 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.stereo << " " << c.index << " " << c.order << " " << c.cross);
+        test::CodedBytes coded(test::encoded([&](RangeEncoder& e) {
+            e.encodeShift(1, 254, 12);
+            e.encodeShift(1, 2, 3);
+            e.encodeShift(1, c.index, 5);
+            if (c.index == 31) e.encodeByte(c.order - 1);
+            if (c.index == 31 && c.stereo) e.encodeByte(c.cross);
+        }));
+        MonoPredictorDecoder mono;
+        StereoPredictorDecoder stereo;
+        test::expectRefused(
+            [&] { c.stereo ? stereo.readParameters(coded.start()) : mono.readParameters(coded.start()); });
     }
 }
 
-TEST(MonoPredictor, DecoderRejectsOrdersItCannotRun) {
-    for (uint32_t index : {7u, 8u, 9u, 20u, 30u})
-        expectRejectedOrder([=](RangeEncoder& e) { e.encodeShift(1, index, 5); });
-    for (uint32_t byte : {128u, 129u, 255u, 41u, 2u, 0u})
-        expectRejectedOrder([=](RangeEncoder& e) {
-            e.encodeShift(1, 31, 5);
-            e.encodeByte(byte);
-        });
-}
-
-TEST(MonoPredictor, ReportsProgressEvery44100Samples) {
-    const uint32_t count = 100000;
-    std::vector<int32_t> samples(count, 1), residues(count);
-    std::vector<double> calls;
-    MonoPredictorEncoder encoder;
-    encoder.setParameters(256, 12, 128, 0, 1, 2, recordingSink(calls));
-    encoder.predictBlock(samples.data(), count, residues.data());
-    EXPECT_EQ(calls, (std::vector<double>{44099.0 / count, 88199.0 / count}));
-    calls.clear();
-    encoder.predictBlock(samples.data(), 44099, residues.data());
-    EXPECT_TRUE(calls.empty());
-
-    // The decoder's countdown runs on across calls; the fraction is within the call.
-    MonoPredictorDecoder decoder;
-    decoder.setParameters(0, 1, 2, recordingSink(calls));
-    test::CodedBytes coded([&](RangeEncoder& e) { encoder.writeParameters(e); });
-    decoder.readParameters(coded.decoder());
-    decoder.reconstructBlock(residues.data(), 40000, samples.data());
-    decoder.reconstructBlock(residues.data(), 40000, samples.data());
-    EXPECT_EQ(calls, (std::vector<double>{4099.0 / 40000}));
-}
-
-TEST(MonoPredictor, RejectsSettingsTheStreamCannotCarry) {
-    MonoPredictorEncoder encoder;
-    EXPECT_THROW(encoder.setParameters(1, 12, 128, 0, 0, 2, {}), Exception);
-    EXPECT_THROW(encoder.setParameters(65538, 12, 128, 0, 0, 2, {}), Exception);
-    EXPECT_THROW(encoder.setParameters(256, 12, 0, 0, 0, 2, {}), Exception);
-    EXPECT_THROW(encoder.setParameters(256, 14, 128, 0, 0, 2, {}), Exception);
-    EXPECT_THROW(encoder.setParameters(256, 132, 128, 0, 0, 2, {}), Exception);
-    EXPECT_THROW(encoder.setParameters(256, 12, 128, 0, 0, 33, {}), Exception);
-    MonoPredictorDecoder decoder;
-    int32_t v = 0;
-    EXPECT_THROW(decoder.reconstructBlock(&v, 1, &v), Exception);  // parameters never read
+// Settings a field would carry as other values.
+TEST(Predictors, EncodersRefuseSettingsTheStreamCannotCarry) {
+    // memory length, order, solve interval, residue width
+    const uint32_t settings[][4] = {{1, 12, 128, 2},     {65538, 12, 128, 2}, {256, 12, 0, 2},
+                                    {256, 12, 65537, 2}, {256, 14, 128, 2},   {256, 132, 128, 2},
+                                    {256, 12, 128, 33}};
+    for (auto& s : settings) {
+        MonoPredictorEncoder mono;
+        test::expectRefused([&] { mono.setParameters(s[0], s[1], s[2], 0, 0, s[3], {}); });
+    }
+    StereoPredictorEncoder stereo;
+    test::expectRefused([&] { stereo.setParameters(256, 24, 16, 128, 0, 0, 0, 0, 2, {}); });
+    test::expectRefused([&] { stereo.setParameters(256, 24, 0, 128, 0, 0, 0, 0, 2, {}); });
 }
 
 }  // namespace

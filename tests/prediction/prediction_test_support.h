@@ -1,19 +1,18 @@
-// Shared helpers of the prediction tests: synthetic signals and range-coded round trips through a file.
+// Shared pieces of the prediction tests: synthetic signals, the kernel-set loop, and the parts of
+// the reference filters written straight from the algorithm text (no code shared with src/).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "entropy/range_coder.h"
-#include "foundation/stream.h"
 #include "prediction/prediction_filter.h"
+#include "support/coded_bytes.h"
 
 namespace elq::test {
 
@@ -22,11 +21,10 @@ inline std::vector<int32_t> musicLike(uint32_t count, double amplitude, uint32_t
     std::mt19937 rng(seed);
     std::normal_distribution<double> noise(0.0, 1.0);
     std::vector<int32_t> out(count);
-    double f1 = 0.01 + 0.01 * (seed % 7), f2 = 0.043 + 0.002 * (seed % 5), f3 = 0.17;
+    const double f1 = 0.01 + 0.01 * (seed % 7), f2 = 0.043 + 0.002 * (seed % 5);
     for (uint32_t i = 0; i < count; ++i) {
-        double t = i;
-        double v = 0.6 * std::sin(f1 * t) + 0.25 * std::sin(f2 * t + 1.0) * std::sin(0.0003 * t) +
-                   0.1 * std::sin(f3 * t) + 0.02 * noise(rng);
+        double v = 0.6 * std::sin(f1 * i) + 0.25 * std::sin(f2 * i + 1.0) * std::sin(0.0003 * i) +
+                   0.1 * std::sin(0.17 * i) + 0.02 * noise(rng);
         v *= amplitude;
         if (clip > 0.0) v = std::fmax(-clip, std::fmin(clip, v));
         out[i] = static_cast<int32_t>(std::lround(v));
@@ -43,6 +41,14 @@ inline std::vector<int32_t> whiteNoise(uint32_t count, int32_t lo, int32_t hi, u
     return out;
 }
 
+// left, right, left, right, ...
+inline std::vector<int32_t> interleave(const std::vector<int32_t>& left, const std::vector<int32_t>& right) {
+    std::vector<int32_t> out;
+    for (size_t i = 0; i < left.size(); ++i)
+        out.insert(out.end(), {left[i], right[i]});
+    return out;
+}
+
 // Runs `body` once with every kernel set the processor supports selected, then restores the set.
 template <class Body>
 void forEachKernelSet(Body body) {
@@ -55,66 +61,73 @@ void forEachKernelSet(Body body) {
     selectKernelSet(original);
 }
 
-// The residue of x for the prediction q as the predictors form it: q clamped to [lo, hi], the
-// difference wrapped to `width` bits.
-inline int32_t referenceResidue(int32_t x, int32_t q, int32_t lo, int32_t hi, uint32_t width) {
+inline bool sameBits(const double* a, const double* b, size_t n) {
+    return memcmp(a, b, n * sizeof(double)) == 0;
+}
+
+inline double lambdaOf(uint32_t memoryLength) {
+    return (memoryLength - 1.0) / memoryLength;
+}
+
+// The residue of x for the prediction q: q clamped to [lo, hi], the difference wrapped to `width` bits.
+inline int32_t naiveResidue(int32_t x, int32_t q, int32_t lo, int32_t hi, uint32_t width) {
     q = q <= lo ? lo : q >= hi ? hi : q;
     const uint32_t shift = 32 - width;
     return static_cast<int32_t>((static_cast<uint32_t>(x) - static_cast<uint32_t>(q)) << shift) >> shift;
 }
 
-// Interleaves two channels into left, right, left, right, ...
-inline std::vector<int32_t> interleave(const std::vector<int32_t>& left, const std::vector<int32_t>& right) {
-    std::vector<int32_t> out(2 * left.size());
-    for (size_t i = 0; i < left.size(); ++i) {
-        out[2 * i] = left[i];
-        out[2 * i + 1] = right[i];
-    }
-    return out;
+// Nearest integer, ties to even; INT32_MIN when that is outside the 32-bit range or not a number.
+inline int32_t naiveRound(double sum) {
+    const double t = std::nearbyint(sum);
+    return t >= -2147483648.0 && t <= 2147483647.0 ? static_cast<int32_t>(t) : INT32_MIN;
 }
 
-// Bytes written by a RangeEncoder, replayed through a temporary file into a RangeDecoder.
-class CodedBytes {
-public:
-    // Runs `write` on an encoder started the way every block starts, then finishes it.
-    template <class Write>
-    explicit CodedBytes(Write write, uint32_t capacity = 1 << 20) : bytes(capacity) {
-        RangeEncoder encoder;
-        encoder.start(bytes.data(), capacity, kBlockFirstByte);
-        write(encoder);
-        encoder.finish();
-        bytes.resize(encoder.dataCount);
+// Adds h[k]·w[k], k < n, in groups of four into the two accumulators: a += (q0 + q1), b += (q2 + q3).
+inline void naiveSum(const double* h, const double* w, uint32_t n, double& a, double& b) {
+    for (uint32_t k = 0; k < n; k += 4) {
+        a = a + (h[k] * w[k] + h[k + 1] * w[k + 1]);
+        b = b + (h[k + 2] * w[k + 2] + h[k + 3] * w[k + 3]);
     }
-    ~CodedBytes() {
-        if (!path.empty()) std::remove(path.c_str());
-    }
+}
 
-    // Opens the bytes for decoding; the decoder is started on return.
-    RangeDecoder& decoder() {
-        // The process number keeps test programs that run at the same time apart.
-        static int serial = 0;
-        path = testing::TempDir() + "elq_prediction_" + std::to_string(getpid()) + "_" +
-               std::to_string(++serial) + ".bin";
-        FILE* f = std::fopen(path.c_str(), "wb");
-        EXPECT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-        stream.open(path.c_str());
-        rangeDecoder.start(stream);
-        return rangeDecoder;
-    }
-    // After decoding: every byte was consumed, none beyond.
-    void expectFullyRead() {
-        rangeDecoder.finish();
-        EXPECT_EQ(stream.position(), bytes.size());
-    }
+// base^e by square-and-multiply, lowest bit first.
+inline double naivePower(double base, uint32_t e) {
+    double g = 1.0;
+    for (; e != 0; e >>= 1, base = base * base)
+        if (e & 1) g = g * base;
+    return g;
+}
 
-    std::vector<uint8_t> bytes;
+using Square = std::array<std::array<double, 128>, 128>;
 
-private:
-    std::string path;
-    InputStream stream;
-    RangeDecoder rangeDecoder;
-};
+// Row-by-row LDL^T decomposition of the lower triangle of A (n x n, L overwriting it) and solution
+// of A·x = b in b. Fails, before b changes, at the first pivot after the first whose magnitude is
+// below 1e-5 or which is not a number.
+inline bool naiveSolve(Square& A, double* d, double* b, int n) {
+    d[0] = A[0][0];
+    for (int i = 1; i < n; ++i) {
+        for (int k = 0; k < i; ++k) {
+            double v = A[i][k];
+            for (int m = 0; m < k; ++m)
+                v = v - ((d[m] * A[i][m]) * A[k][m]);
+            A[i][k] = v / d[k];
+        }
+        double v = A[i][i];
+        for (int m = 0; m < i; ++m)
+            v = v - ((A[i][m] * A[i][m]) * d[m]);
+        if (!(std::fabs(v) >= 1e-5)) return false;
+        d[i] = v;
+    }
+    for (int i = 1; i < n; ++i)
+        for (int m = 0; m < i; ++m)
+            b[i] = b[i] - (A[i][m] * b[m]);
+    for (int i = n - 1; i >= 0; --i) {
+        double v = b[i] / d[i];
+        for (int m = i + 1; m < n; ++m)
+            v = v - (b[m] * A[m][i]);
+        b[i] = v;
+    }
+    return true;
+}
 
 }  // namespace elq::test

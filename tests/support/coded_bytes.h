@@ -1,7 +1,8 @@
-// Test helpers for range-coded data: an encoder writing into a vector-backed area, and coded
-// bytes placed in a temporary file behind an InputStream, where a RangeDecoder reads them.
+// Test helpers for range-coded data: an encoder on its own area, and coded bytes replayed from a
+// temporary file, where a RangeDecoder reads them as the stream decoder does.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,38 +15,38 @@
 
 namespace elq::test {
 
-// A RangeEncoder started on its own area of `capacity` bytes.
+using Bytes = std::vector<uint8_t>;
+
+// A RangeEncoder started as every block starts, on its own area of 1 MiB.
 class EncodedBlock {
 public:
-    explicit EncodedBlock(uint32_t capacity = 1 << 16) : area_(capacity) {
-        encoder.start(area_.data(), capacity, kBlockFirstByte);
-    }
-    // Finishes the encoder and returns the block's bytes.
-    std::vector<uint8_t> finish() {
+    EncodedBlock() : area_(1 << 20) { encoder.start(area_.data(), 1 << 20, kBlockFirstByte); }
+    Bytes finish() {
         encoder.finish();
-        return std::vector<uint8_t>(area_.begin(), area_.begin() + encoder.dataCount);
+        return Bytes(area_.begin(), area_.begin() + encoder.dataCount);
     }
 
     RangeEncoder encoder;
 
 private:
-    std::vector<uint8_t> area_;
+    Bytes area_;
 };
 
-// The bytes in a temporary file, removed again on destruction, with `stream` opened on it.
+// The bytes of a block that `write` codes.
+template <class Write>
+Bytes encoded(Write write) {
+    EncodedBlock block;
+    write(block.encoder);
+    return block.finish();
+}
+
+// The bytes in a temporary file (removed on destruction) with `stream` open on it.
 class CodedBytes {
 public:
-    explicit CodedBytes(const std::vector<uint8_t>& bytes) {
-        const char* dir = getenv("TMPDIR");
-        path_ = std::string(dir && *dir ? dir : "/tmp") + "/elq_coded_XXXXXX";
+    explicit CodedBytes(const Bytes& bytes)
+        : size(bytes.size()), path_(testing::TempDir() + "elq_coded_XXXXXX") {
         int fd = mkstemp(path_.data());
-        if (fd < 0) abort();
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) abort();
-            done += static_cast<size_t>(n);
-        }
+        if (fd < 0 || ::write(fd, bytes.data(), size) != static_cast<ssize_t>(size)) abort();
         ::close(fd);
         stream.open(path_.c_str());
     }
@@ -56,10 +57,34 @@ public:
     CodedBytes(const CodedBytes&) = delete;
     CodedBytes& operator=(const CodedBytes&) = delete;
 
+    // Starts `decoder` on the stream.
+    RangeDecoder& start() {
+        decoder.start(stream);
+        return decoder;
+    }
+    // After decoding: the decoder's last normalization ends exactly behind the block.
+    void expectFullyRead() {
+        decoder.finish();
+        EXPECT_EQ(stream.position(), size);
+    }
+
+    const size_t size;
     InputStream stream;
+    RangeDecoder decoder;
 
 private:
     std::string path_;
 };
+
+// Runs `body`, which must fail with an Exception of `code`.
+template <class Body>
+void expectRefused(Body body, ErrorCode code = UNKNOWN) {
+    try {
+        body();
+        ADD_FAILURE() << "accepted";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.code, code) << e.format();
+    }
+}
 
 }  // namespace elq::test

@@ -1,0 +1,297 @@
+// Blocks as the encoding loop and the stream decoder run them, mono and stereo, checked against filters
+// written straight from the algorithm text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "prediction/mono_predictor.h"
+#include "prediction/sample_normalizer.h"
+#include "prediction/stereo_predictor.h"
+#include "prediction_test_support.h"
+
+namespace elq {
+namespace {
+
+using test::Square;
+
+// The prediction filters with shifting histories and square matrices: the stereo pair for a cross
+// order c > 0, the mono filter (channel 0 alone) for c = 0, which has no cross regressors and no
+// own-channel fallback. Counts the branches taken.
+struct NaiveFilter {
+    int P, c, a;  // total, cross and own order
+    uint32_t K;
+    double lambda;
+    struct Channel {
+        uint32_t count = 0, lastSolve = 0;
+        double h[130] = {}, r[257] = {}, w[128] = {1.0};
+        Square S = {};
+    } ch[2];
+    Square A = {};
+    double d[128] = {};
+    int outOfRange = 0, quietResets = 0, lagFallbacks = 0, ownFallbacks = 0, ownFailures = 0;
+
+    NaiveFilter(uint32_t order, uint32_t cross, uint32_t interval, double lam)
+        : P(int(order)), c(int(cross)), a(P - c), K(interval), lambda(lam) {}
+
+    int32_t predict(int k) {
+        double s0 = 0.0, s1 = 0.0;
+        test::naiveSum(ch[k].h, ch[k].w, a, s0, s1);
+        test::naiveSum(ch[k ^ 1].h, ch[k].w + a, c, s0, s1);
+        const int32_t q = test::naiveRound(s1 + s0);
+        outOfRange += q == INT32_MIN;
+        return q;
+    }
+    // Regressor m of channel k after its update: its own samples before x, then the other's newest.
+    double z(int k, int m) const { return m < a ? ch[k].h[m + 1] : ch[k ^ 1].h[m - a]; }
+    void update(int k, int32_t sample) {
+        Channel& C = ch[k];
+        const double x = sample, y = ch[k ^ 1].h[0];
+        std::copy_backward(C.h, C.h + 129, C.h + 130);
+        C.h[0] = x;
+        if (++C.count < uint32_t(a)) return;
+        if (C.count == uint32_t(a)) {
+            for (int i = 0; i < P; ++i)
+                for (int j = 0; j <= i; ++j)
+                    C.S[i][j] = i == a || j == a ? 0.0 : z(k, i) * z(k, j);
+            C.lastSolve = a;
+        }
+        C.r[0] = (lambda * C.r[0]) + (x * x);
+        for (int m = 0; m < P; ++m) {
+            C.r[1 + 2 * m] = (lambda * C.r[1 + 2 * m]) + (z(k, m) * y);
+            C.r[2 + 2 * m] = (lambda * C.r[2 + 2 * m]) + (z(k, m) * x);
+        }
+        if (C.count - C.lastSolve >= K) {
+            solve(k);
+            C.lastSolve = C.count;
+        }
+    }
+    // The first n rows of the system; row and column a hold r[2m + 1] as they stand. mode 0 scales S
+    // by g and adds it, 1 adds it as it stands, 2 leaves it out.
+    void build(Channel& C, const double* other, int n, double g, int mode) {
+        auto v = [&](int i) { return i < a ? C.h[i] : other[i - a - 1]; };
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j <= i; ++j) {
+                if (i == a || j == a) {
+                    A[i][j] = C.r[2 * (i == a ? j : i) + 1];
+                    continue;
+                }
+                A[i][j] = ((j == 0 ? C.r[2 * i] : A[i - 1][j - 1]) - v(j) * v(i)) * (1.0 / lambda);
+                if (mode == 0) C.S[i][j] = g * C.S[i][j];
+                if (mode != 2) A[i][j] = A[i][j] + C.S[i][j];
+            }
+            C.w[i] = C.r[2 * i + 2];
+        }
+    }
+    void solve(int k) {
+        Channel& C = ch[k];
+        std::fill(C.w, C.w + P, 0.0);
+        if (!(C.r[0] >= 0.5)) {
+            if (C.r[0] != 0.0 && C.r[0] < 1e-9) {
+                std::fill(C.r, C.r + 2 * P + 1, 0.0);
+                ++quietResets;
+            }
+            C.w[0] = 1.0;
+            return;
+        }
+        const bool correction = C.count < 48000;
+        build(C, ch[k ^ 1].h, P, test::naivePower(lambda, C.count - C.lastSolve), correction ? 0 : 2);
+        if (test::naiveSolve(A, d, C.w, P)) return;
+        std::fill(C.w, C.w + P, 0.0);
+        for (int m = 1; m <= P; ++m) {
+            if (C.r[0] == C.r[2 * m]) {
+                C.w[m - 1] = 1.0;
+                ++lagFallbacks;
+                return;
+            }
+        }
+        if (c > 0) {
+            ++ownFallbacks;
+            build(C, ch[k ^ 1].h, a, 0.0, correction ? 1 : 2);
+            if (test::naiveSolve(A, d, C.w, a)) return;
+            ++ownFailures;  // w[1..a-1] keep the right-hand side
+        }
+        C.w[0] = 1.0;
+    }
+};
+
+struct Setting {
+    uint32_t memory, order, cross, interval, bits, slice;  // cross 0: mono
+};
+
+// With every kernel set: the normalizer, then the filter value by value against the reference
+// (predictions and coefficients bit for bit) and the encoder's block loop (residues clamped to each
+// channel's range, wrapped to the width); parameters and raw residues through the range coder, and
+// the decoders, reconstructing in slices, restore the block. Returns the reference of the last run.
+std::unique_ptr<NaiveFilter> expectRoundTrip(const std::vector<int32_t>& original, Setting s) {
+    SCOPED_TRACE(testing::Message() << "N " << s.memory << " P " << s.order << " c " << s.cross << " K "
+                                    << s.interval << " bits " << s.bits << " slice " << s.slice);
+    const bool stereo = s.cross != 0;
+    const uint32_t count = static_cast<uint32_t>(original.size()), channels = stereo ? 2 : 1;
+    std::vector<int32_t> mapped = original;
+    int32_t lo[2] = {0, 0}, hi[2] = {0, 0};
+    uint32_t width = 0, decodedWidth = 0;
+    SampleNormalizerEncoder monoNormalizer;
+    StereoSampleNormalizerEncoder stereoNormalizer;
+    monoNormalizer.setSampleBits(s.bits);
+    stereoNormalizer.setSampleBits(s.bits);
+    if (stereo) {
+        stereoNormalizer.analyze(mapped.data(), count);
+        stereoNormalizer.query(lo[0], hi[0], lo[1], hi[1], width);
+    } else {
+        monoNormalizer.analyze(mapped.data(), count);
+        monoNormalizer.query(lo[0], hi[0], width);
+    }
+    std::unique_ptr<NaiveFilter> reference;
+    test::forEachKernelSet([&] {
+        reference = std::make_unique<NaiveFilter>(s.order, s.cross, s.interval, test::lambdaOf(s.memory));
+        PredictionFilter monoFilter;
+        StereoFilter stereoFilter;
+        stereo ? stereoFilter.init(s.order, s.cross, s.interval, test::lambdaOf(s.memory))
+               : monoFilter.init(s.order, s.interval, test::lambdaOf(s.memory));
+        std::vector<int32_t> expected(count), residues(count), out(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            const int k = int(i % channels);
+            const int32_t q = reference->predict(k);
+            ASSERT_EQ(stereo ? stereoFilter.predict(k) : monoFilter.predict(), q) << "value " << i;
+            ASSERT_TRUE(test::sameBits(stereo ? stereoFilter.coefficients(k) : monoFilter.coefficients(),
+                                       reference->ch[k].w, s.order))
+                << "value " << i;
+            expected[i] = test::naiveResidue(mapped[i], q, lo[k], hi[k], width);
+            reference->update(k, mapped[i]);
+            stereo ? stereoFilter.update(k, mapped[i]) : monoFilter.update(mapped[i]);
+        }
+        test::CodedBytes coded(test::encoded([&](RangeEncoder& e) {
+            MonoPredictorEncoder mono;
+            StereoPredictorEncoder stereoPredictor;
+            if (stereo) {
+                stereoNormalizer.writeParameters(e);
+                stereoPredictor.setParameters(s.memory, s.order, s.cross, s.interval, lo[0], hi[0], lo[1],
+                                              hi[1], width, {});
+                stereoPredictor.writeParameters(e);
+                stereoPredictor.predictBlock(mapped.data(), count, residues.data());
+            } else {
+                monoNormalizer.writeParameters(e);
+                mono.setParameters(s.memory, s.order, s.interval, lo[0], hi[0], width, {});
+                mono.writeParameters(e);
+                mono.predictBlock(mapped.data(), count, residues.data());
+            }
+            for (int32_t r : residues)
+                e.encodeBits(static_cast<uint32_t>(r) & (~0u >> (32 - width)), width);
+        }));
+        ASSERT_EQ(residues, expected);
+        RangeDecoder& d = coded.start();
+        SampleNormalizerDecoder monoRestorer;
+        StereoSampleNormalizerDecoder stereoRestorer;
+        MonoPredictorDecoder mono;
+        StereoPredictorDecoder stereoPredictor;
+        monoRestorer.setSampleBits(s.bits);
+        stereoRestorer.setSampleBits(s.bits);
+        if (stereo) {
+            stereoRestorer.readParameters(d);
+            stereoRestorer.query(lo[0], hi[0], lo[1], hi[1], decodedWidth);
+            stereoPredictor.setParameters(lo[0], hi[0], lo[1], hi[1], decodedWidth, {});
+            stereoPredictor.readParameters(d);
+        } else {
+            monoRestorer.readParameters(d);
+            monoRestorer.query(lo[0], hi[0], decodedWidth);
+            mono.setParameters(lo[0], hi[0], decodedWidth, {});
+            mono.readParameters(d);
+        }
+        ASSERT_EQ(decodedWidth, width);
+        for (auto& v : out)
+            v = static_cast<int32_t>(d.decodeBits(width) << (32 - width)) >> (32 - width);
+        for (uint32_t start = 0; start < count; start += s.slice) {
+            const uint32_t n = std::min(s.slice, count - start);
+            stereo ? stereoPredictor.reconstructBlock(out.data() + start, n, out.data() + start)
+                   : mono.reconstructBlock(out.data() + start, n, out.data() + start);
+        }
+        stereo ? stereoRestorer.restore(out.data(), count) : monoRestorer.restore(out.data(), count);
+        coded.expectFullyRead();
+        EXPECT_TRUE(out == original);
+    });
+    return reference;
+}
+
+// Orders (odd and even group counts, 4 to 128), solve intervals (1 and odd ones), memory lengths (2
+// to 65537), sample widths, grids, silence, slices down to one value, and past sample 48000, where the
+// start-up correction is left out.
+TEST(PredictionRoundTrip, MonoBlocksMatchTheReference) {
+    const auto music = test::musicLike(20000, 20000.0, 1, 32767.0);
+    auto scaled = test::musicLike(8000, 4000.0, 2, 3000.0);  // a grid with clipped peaks off it
+    for (auto& v : scaled)
+        v = v * 8 + 3;
+    const std::pair<std::vector<int32_t>, Setting> cases[] = {
+        {music, {256, 32, 0, 128, 16, 20000}},
+        {music, {256, 128, 0, 128, 16, 777}},
+        {test::musicLike(9000, 100.0, 3), {2, 12, 0, 1, 8, 1000}},
+        {test::musicLike(9000, 7e6, 4), {4097, 20, 0, 5, 24, 777}},
+        {test::musicLike(4000, 2e9, 5, 2147483647.0), {65537, 128, 0, 301, 32, 1}},
+        {test::whiteNoise(6000, INT32_MIN, INT32_MAX, 6), {16, 4, 0, 7, 32, 6000}},
+        {scaled, {1024, 36, 0, 256, 16, 8000}},
+        {std::vector<int32_t>(5000, 0), {256, 32, 0, 64, 16, 5000}},
+        {{}, {256, 32, 0, 64, 16, 1}},
+        {test::musicLike(52000, 3000.0, 7), {1024, 24, 0, 64, 16, 12345}},
+    };
+    for (const auto& [values, setting] : cases)
+        expectRoundTrip(values, setting);
+    // A steep ramp stopping at the top of the 32-bit range: the extrapolation overshoots it.
+    std::vector<int32_t> ramp(3000);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = int32_t(std::min<int64_t>(INT32_MAX, -2000000000LL + 3000001LL * int64_t(i) + i % 3));
+    EXPECT_GT(expectRoundTrip(ramp, {32, 8, 0, 16, 32, 3000})->outOfRange, 0);
+    // A periodic signal, whose singular systems fall back to the sample one period back.
+    const int32_t period[5] = {70, -20, 35, -90, 5};
+    std::vector<int32_t> periodic(4000);
+    for (size_t i = 0; i < periodic.size(); ++i)
+        periodic[i] = period[i % 5];
+    EXPECT_GT(expectRoundTrip(periodic, {256, 16, 0, 32, 16, 4000})->lagFallbacks, 0);
+    // A burst, then a silence long enough for the statistics to decay to the reset.
+    auto burst = test::musicLike(500, 3000.0, 8);
+    burst.resize(3000, 0);
+    EXPECT_GT(expectRoundTrip(burst, {16, 8, 0, 7, 16, 3000})->quietResets, 0);
+}
+
+TEST(PredictionRoundTrip, StereoBlocksMatchTheReference) {
+    auto left = test::musicLike(12000, 20000.0, 11, 32767.0), right = test::musicLike(12000, 15000.0, 12);
+    for (size_t i = 0; i < right.size(); ++i)
+        right[i] = (right[i] + left[i]) / 2;
+    const auto music = test::interleave(left, right);
+    const std::pair<std::vector<int32_t>, Setting> cases[] = {
+        {music, {256, 24, 8, 128, 16, 24000}},
+        {music, {2, 12, 4, 1, 16, 998}},
+        {music, {4097, 64, 20, 5, 16, 2}},
+        {test::interleave(test::whiteNoise(2500, -9, 9, 13), test::musicLike(2500, 6e6, 14)),
+         {65537, 128, 40, 301, 24, 5000}},
+        {test::whiteNoise(4000, INT32_MIN, INT32_MAX, 15), {16, 16, 8, 7, 32, 4000}},
+        {test::interleave(test::musicLike(4000, 100.0, 16), std::vector<int32_t>(4000, -7)),
+         {64, 24, 8, 32, 8, 4000}},
+        {{}, {256, 24, 8, 128, 16, 2}},
+        {test::interleave(test::musicLike(49000, 3000.0, 17), test::musicLike(49000, 2000.0, 18)),
+         {1024, 20, 8, 64, 16, 98000}},
+    };
+    for (const auto& [values, setting] : cases)
+        expectRoundTrip(values, setting);
+    // A right channel that falls silent long enough for its statistics to decay to the reset.
+    auto burst = test::musicLike(300, 3000.0, 19);
+    burst.resize(3000, 0);
+    EXPECT_GT(
+        expectRoundTrip(test::interleave(test::musicLike(3000, 900.0, 20), burst), {16, 8, 4, 7, 16, 6000})
+            ->quietResets,
+        0);
+    // Right = left + 3·(previous left): the full system is singular and no lag repeats r[0], so the own
+    // channel's is solved, before and after frame 48000. Once left follows x[t] = x[t-1] - x[t-2], so do
+    // both, and the own systems are singular as well.
+    std::vector<int32_t> coupled = test::whiteNoise(49000, -40, 40, 21), other(49000);
+    const int32_t pattern[6] = {3, 1, -2, -3, -1, 2};
+    for (size_t i = 0; i < coupled.size(); ++i) {
+        coupled[i] = i < 45000 ? coupled[i] : pattern[i % 6];
+        other[i] = coupled[i] + 3 * (i > 0 ? coupled[i - 1] : 0);
+    }
+    auto reference = expectRoundTrip(test::interleave(coupled, other), {64, 12, 4, 16, 16, 98000});
+    EXPECT_GT(reference->ownFallbacks, 0);
+    EXPECT_GT(reference->ownFailures, 0);
+}
+
+}  // namespace
+}  // namespace elq
