@@ -109,6 +109,50 @@ bool naiveSolve(Square& A, double* d, double* b, int n) {
     return true;
 }
 
+// The packed, panelled decomposition of each kernel set against the row-by-row one: every panel and
+// lane remainder, Gram matrices (some of fewer vectors than n, so singular), some with a zero first
+// column, and plain random symmetric ones.
+TEST(PredictionFilter, DecompositionMatchesRowByRowEvaluation) {
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<double> pick(-1000.0, 1000.0);
+    auto A = std::make_unique<Square>();
+    int failures = 0;
+    for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 13u, 27u, 128u}) {
+        for (int trial = 0; trial < (n == 128 ? 4 : 40); ++trial) {
+            SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
+            std::vector<std::vector<double>> x(trial % 4 == 0 ? (n + 1) / 2 : n + 3, std::vector<double>(n));
+            for (auto& row : x)
+                for (uint32_t i = 0; i < n; ++i)
+                    row[i] = trial % 4 == 1 && i == 0 ? 0.0 : std::round(pick(rng));
+            std::vector<double> packed(packedSize(n)), b(n), d(n), expectedD(n),
+                scratch(decompositionScratch(n));
+            for (uint32_t j = 0; j < n; ++j) {
+                for (uint32_t i = j; i < n; ++i) {
+                    double v = trial % 4 == 3 ? pick(rng) : 0.0;
+                    for (size_t k = 0; trial % 4 != 3 && k < x.size(); ++k)
+                        v = v + x[k][i] * x[k][j];
+                    packed[columnStart(j, n) + (i - j)] = (*A)[i][j] = v;
+                }
+            }
+            for (auto& v : b)
+                v = pick(rng);
+            std::vector<double> expected = b;
+            const bool ok = naiveSolve(*A, expectedD.data(), expected.data(), int(n));
+            failures += !ok;
+            for (KernelSet set : {KernelSet::portable, KernelSet::avx2}) {
+                if (!kernelSetSupported(set)) continue;
+                std::vector<double> work = packed, solution = b;
+                ASSERT_EQ(decomposeAndSolve(work.data(), d.data(), solution.data(), scratch.data(), n, set),
+                          ok);
+                // A failure leaves the right-hand side alone.
+                EXPECT_EQ(memcmp(solution.data(), (ok ? expected : b).data(), n * sizeof(double)), 0);
+                EXPECT_TRUE(!ok || memcmp(d.data(), expectedD.data(), n * sizeof(double)) == 0);
+            }
+        }
+    }
+    EXPECT_GT(failures, 100);
+}
+
 // The prediction filters with shifting histories and square matrices: the stereo pair for a cross
 // order c > 0, the mono filter (channel 0 alone) for c = 0, which has no cross regressors and no
 // own-channel fallback. Counts the branches taken.
