@@ -14,21 +14,20 @@ namespace {
 // encoder's length exactly while no operation codes the last value of its alphabet (which receives
 // the division's remainder in the encoder), and otherwise never less.
 TEST(CostEstimator, FollowsTheEncodersLength) {
-    CostEstimator empty;
-    EXPECT_EQ(empty.finish(), 5u);
+    EXPECT_EQ(CostEstimator().finish(), 5u);
     std::mt19937 rng(11);
     for (bool withLast : {false, true}) {
-        for (uint32_t symbols : {3u, 32u, 112u}) {
-            SCOPED_TRACE(testing::Message() << "symbols " << symbols << " last " << withLast);
+        for (uint32_t symbols : {3u, 112u}) {
             AdaptiveModel model;
-            model.create(symbols, kModelLimit);
             CostModel cost;
+            model.create(symbols, kModelLimit);
             cost.create(symbols, kModelLimit);
             CostEstimator estimator;
             test::EncodedBlock block;
             for (int i = 0; i < 40000; ++i) {
-                uint32_t s = rng() % 3 ? rng() % 2 : rng() % (symbols - 1);
-                if (withLast && i % 7 == 0) s = symbols - 1;
+                const uint32_t s = withLast && i % 7 == 0 ? symbols - 1
+                                   : rng() % 3            ? rng() % 2
+                                                          : rng() % (symbols - 1);
                 model.encodeSymbol(s, block.encoder);
                 cost.estimateSymbol(s, estimator);
                 const uint32_t total = 2 + rng() % 65535, nbits = rng() % 33;
@@ -42,7 +41,8 @@ TEST(CostEstimator, FollowsTheEncodersLength) {
                 estimator.estimateBits(nbits);
             }
             const uint32_t real = static_cast<uint32_t>(block.finish().size()), estimate = estimator.finish();
-            EXPECT_TRUE(withLast ? estimate >= real : estimate == real) << estimate << " vs " << real;
+            EXPECT_TRUE(withLast ? estimate >= real : estimate == real)
+                << symbols << " last " << withLast << ": " << estimate << " vs " << real;
         }
     }
 }

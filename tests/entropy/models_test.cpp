@@ -18,7 +18,7 @@ void expectConsistent(const AdaptiveModel& m) {
     for (uint32_t n = 1; n < m.treeSize; ++n)
         ASSERT_EQ(m.freqs[n], leafSum(m, 2 * n)) << "node " << n;
     for (uint32_t s = 0; s < m.treeSize; ++s)
-        ASSERT_TRUE(s < m.numSymbols ? m.freqs[m.treeSize + s] >= 1 : m.freqs[m.treeSize + s] == 0) << s;
+        ASSERT_EQ(m.freqs[m.treeSize + s] >= 1, s < m.numSymbols) << s;
     EXPECT_EQ(m.total, leafSum(m, 1));
     EXPECT_LT(m.total, m.limit);
 }
@@ -42,24 +42,22 @@ TEST(Models, HalvingAfter16368CodingsOfOneSymbolRoundsUp) {
 // of both kinds follow.
 TEST(Models, AllKindsStayEqual) {
     std::mt19937 rng(99);
-    for (uint32_t symbols : {2u, 5u, 8u, 9u, 32u, 33u, 112u, 240u}) {
+    for (uint32_t symbols : {2u, 5u, 9u, 32u, 33u, 112u, 240u}) {
         SCOPED_TRACE(symbols);
+        AdaptiveModel tree, treeDecoder;
+        CumulativeModel cumulative, cumulativeDecoder;
+        CostModel cost;
+        for (auto* m : {&tree, &treeDecoder})
+            m->create(symbols, kModelLimit);
+        for (auto* m : {&cumulative, &cumulativeDecoder})
+            m->create(symbols, kModelLimit);
+        cost.create(symbols, kModelLimit);
+        CostEstimator estimator;
+        test::EncodedBlock treeBlock, cumulativeBlock;
         std::vector<uint32_t> sequence(60000);
         for (auto& s : sequence) {  // mostly small symbols, with the last one and uniform picks mixed in
             const uint32_t r = rng() % 10;
             s = r == 0 ? symbols - 1 : r < 3 ? rng() % symbols : (rng() % 4) % symbols;
-        }
-        AdaptiveModel tree, treeDecoder;
-        CumulativeModel cumulative, cumulativeDecoder;
-        CostModel cost;
-        tree.create(symbols, kModelLimit);
-        treeDecoder.create(symbols, kModelLimit);
-        cumulative.create(symbols, kModelLimit);
-        cumulativeDecoder.create(symbols, kModelLimit);
-        cost.create(symbols, kModelLimit);
-        CostEstimator estimator;
-        test::EncodedBlock treeBlock, cumulativeBlock;
-        for (uint32_t s : sequence) {
             tree.encodeSymbol(s, treeBlock.encoder);
             cumulative.encodeSymbol(s, cumulativeBlock.encoder);
             cost.estimateSymbol(s, estimator);

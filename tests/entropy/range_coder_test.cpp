@@ -37,8 +37,8 @@ TEST(RangeCoder, CarryResolvesPendingBytes) {
         e.low = (carry ? 0x80000000u : 0u) | (0x05u << 23) | 0x1234u;
         e.range = 0x800000;
         e.normalize();
-        const Bytes expected = carry ? Bytes{0x13, 0, 0, 0} : Bytes{0x12, 0xFF, 0xFF, 0xFF};
-        EXPECT_EQ(Bytes(e.data, e.data + e.dataCount), expected);
+        EXPECT_EQ(Bytes(e.data, e.data + e.dataCount),
+                  (carry ? Bytes{0x13, 0, 0, 0} : Bytes{0x12, 0xFF, 0xFF, 0xFF}));
         EXPECT_EQ(e.cache, 0x05);  // the byte now in hand
         EXPECT_EQ(e.pending, 0u);
     }
@@ -49,34 +49,25 @@ TEST(RangeCoder, CarryResolvesPendingBytes) {
     EXPECT_EQ(block.finish(), (Bytes{0x80, 0x00, 0x00, 0x21, 0xFF, 0xFF, 0xFF}));
 }
 
-TEST(RangeCoder, LastSymbolTakesTheDivisionRemainder) {
-    const uint32_t r = 0x80000000u / 3;
-    EncodedBlock first, last;
-    first.encoder.encodeFreq(1, 0, 3);
+// Layouts that a fault on both sides would keep decodable: the last symbol of an alphabet takes the
+// division's remainder, encodeBits goes in 12-bit chunks lowest first, encodeShort low byte first.
+TEST(RangeCoder, RemainderAndFieldLayout) {
+    EncodedBlock last;
     last.encoder.encodeFreq(1, 2, 3);
-    EXPECT_EQ(first.encoder.range, r);
-    EXPECT_EQ(last.encoder.low, 2 * r);
-    EXPECT_EQ(last.encoder.range, 0x80000000u - 2 * r);
-}
-
-// encodeBits goes in 12-bit chunks, lowest first, encodeShort low byte first; both decode back.
-TEST(RangeCoder, BitsAndShortsAreTheirChunks) {
+    EXPECT_EQ(last.encoder.low, 2 * (0x80000000u / 3));
+    EXPECT_EQ(last.encoder.range, 0x80000000u - 2 * (0x80000000u / 3));
     const std::pair<uint32_t, std::vector<uint32_t>> cases[] = {
-        {0, {}}, {1, {1}}, {12, {12}}, {13, {12, 1}}, {24, {12, 12}}, {32, {12, 12, 8}}};
+        {0, {}}, {12, {12}}, {13, {12, 1}}, {32, {12, 12, 8}}};
     for (const auto& [nbits, chunks] : cases) {
-        const uint32_t v = nbits == 32 ? 0xDEADBEEF : 0xDEADBEEF & ((1u << nbits) - 1);
+        const uint32_t v = nbits == 0 ? 0 : 0xDEADBEEFu >> (32 - nbits);
         const Bytes bytes = test::encoded([&](RangeEncoder& e) { e.encodeBits(v, nbits); });
         EXPECT_EQ(bytes, test::encoded([&](RangeEncoder& e) {
-                      uint32_t rest = v;
-                      for (uint32_t width : chunks) {
+                      for (uint32_t rest = v; uint32_t width : chunks) {
                           e.encodeShift(1, rest & ((1u << width) - 1), width);
                           rest >>= width;
                       }
                   }))
             << nbits;
-        CodedBytes coded(bytes);
-        EXPECT_EQ(coded.start().decodeBits(nbits), v) << nbits;
-        coded.expectFullyRead();
     }
     const Bytes bytes = test::encoded([](RangeEncoder& e) { e.encodeShort(0x1234); });
     EXPECT_EQ(bytes, test::encoded([](RangeEncoder& e) {
@@ -100,8 +91,8 @@ TEST(RangeCoder, OverflowIsRaisedBeforeTheStore) {
     EXPECT_EQ(area[5], 0xCC);
 }
 
-// Random mixes of frequency ranges, raw bits and uniform values, some rounds skewed to the top of the
-// alphabets (which pushes `low` into carries), decoded back from a stream that goes on past the block.
+// Random mixes of frequency ranges, raw bits (0 to 32) and uniform values, some rounds skewed to the
+// top of the alphabets (which pushes `low` into carries), decoded from a stream going on past the block.
 TEST(RangeCoder, RandomOperationsRoundTrip) {
     struct Op {
         uint32_t kind, value, freq, total;
@@ -114,24 +105,16 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
         EncodedBlock block;
         for (Op& op : ops) {
             static const uint32_t totals[] = {1, 2, 3, 32767, 32768, 65536};
-            switch (op.kind = rng() % 3) {
-                case 0:  // frequencies out of a total of up to 2^16
-                    op.total = rng() % 2 ? totals[rng() % 6] : 1 + rng() % 65536;
-                    op.value = high ? op.total - 1 - rng() % std::min(op.total, 4u) : rng() % op.total;
-                    op.freq = 1 + rng() % (op.total - op.value);
-                    block.encoder.encodeFreq(op.freq, op.value, op.total);
-                    break;
-                case 1:  // 0 to 32 raw bits
-                    op.total = rng() % 33;
-                    op.freq = op.total == 0 ? 0 : ~0u >> (32 - op.total);  // the mask
-                    op.value = high ? op.freq : rng() & op.freq;
-                    block.encoder.encodeBits(op.value, op.total);
-                    break;
-                default:  // a uniform value of 1 to 16 bits
-                    op.total = 1 + rng() % 16;
-                    op.value = high ? (1u << op.total) - 1 : rng() % (1u << op.total);
-                    block.encoder.encodeShift(1, op.value, op.total);
-            }
+            op.kind = rng() % 3;
+            op.total = op.kind == 0   ? (rng() % 2 ? totals[rng() % 6] : 1 + rng() % 65536)
+                       : op.kind == 1 ? rng() % 33
+                                      : 1 + rng() % 16;
+            const uint32_t top = op.kind == 0 ? op.total - 1 : op.total == 0 ? 0 : ~0u >> (32 - op.total);
+            op.value = high ? top - rng() % (std::min(top, 3u) + 1) : rng() % (uint64_t{top} + 1);
+            op.freq = op.kind == 0 ? 1 + rng() % (op.total - op.value) : 0;
+            if (op.kind == 0) block.encoder.encodeFreq(op.freq, op.value, op.total);
+            if (op.kind == 1) block.encoder.encodeBits(op.value, op.total);
+            if (op.kind == 2) block.encoder.encodeShift(1, op.value, op.total);
             carries += (block.encoder.low & 0x80000000u) != 0;
         }
         Bytes bytes = block.finish();
@@ -141,17 +124,12 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
         RangeDecoder& d = coded.start();
         for (size_t i = 0; i < ops.size(); ++i) {
             const Op& op = ops[i];
-            uint32_t got = op.kind == 1   ? d.decodeBits(op.total)
-                           : op.kind == 2 ? d.decodeUniform(op.total)
-                                          : 0;
-            if (op.kind == 0) {
-                // The target lies in the symbol's range; finding the symbol is the model's part.
-                got = d.decodeFreq(op.total);
-                ASSERT_TRUE(got >= op.value && got < op.value + op.freq) << "round " << round << " op " << i;
-                d.update(op.freq, op.value, op.total);
-                got = op.value;
-            }
-            ASSERT_EQ(got, op.value) << "round " << round << " op " << i;
+            // For frequencies the target lies in the symbol's range; finding the symbol is the model's part.
+            const uint32_t got = op.kind == 0   ? d.decodeFreq(op.total)
+                                 : op.kind == 1 ? d.decodeBits(op.total)
+                                                : d.decodeUniform(op.total);
+            ASSERT_LT(got - op.value, std::max(op.freq, 1u)) << round << " op " << i;
+            if (op.kind == 0) d.update(op.freq, op.value, op.total);
         }
         d.finish();
         EXPECT_EQ(coded.stream.position(), length);

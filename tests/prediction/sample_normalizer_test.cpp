@@ -2,35 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "prediction_test_support.h"
+#include "support/coded_bytes.h"
 
 namespace elq {
 namespace {
 
-// Analyzes a mono block, codes its grid, reads it back and restores the samples; returns the grid.
-ChannelGrid roundTrip(const std::vector<int32_t>& original, uint32_t bits) {
-    std::vector<int32_t> samples = original;
-    const uint32_t count = static_cast<uint32_t>(samples.size());
-    ChannelGrid grid, decoded;
-    grid.analyze(samples.data(), count, 1, bits);
-    test::CodedBytes coded(test::encoded([&](RangeEncoder& e) { grid.write(e, bits); }));
-    decoded.read(coded.start(), bits);
-    coded.expectFullyRead();
-    EXPECT_EQ(decoded.mappedMin, grid.mappedMin);
-    EXPECT_EQ(decoded.mappedMax, grid.mappedMax);
-    for (int32_t v : samples)
-        EXPECT_TRUE(v >= grid.mappedMin && v <= grid.mappedMax) << v;
-    decoded.restore(samples.data(), count, 1);
-    EXPECT_EQ(samples, original);
-    return grid;
-}
-
 TEST(SampleNormalizer, GridsFoundAndRefused) {
     // Multiples of 4 plus 1, with a clipped peak off the grid: the extremes map to the points just outside.
-    std::vector<int32_t> samples{1, -7, 32767, 401, -3, 32767, 9};
+    std::vector<int32_t> mapped{1, -7, 32767, 401, -3, 32767, 9};
     ChannelGrid grid;
-    grid.analyze(samples.data(), 7, 1, 16);
-    EXPECT_EQ(samples, (std::vector<int32_t>{0, -2, 8192, 100, -1, 8192, 2}));
+    grid.analyze(mapped.data(), 7, 1, 16);
+    EXPECT_EQ(mapped, (std::vector<int32_t>{0, -2, 8192, 100, -1, 8192, 2}));
     EXPECT_EQ(grid.mappedMin, -2);
     EXPECT_EQ(grid.mappedMax, 8192);
     struct Case {
@@ -47,7 +29,6 @@ TEST(SampleNormalizer, GridsFoundAndRefused) {
         {{-10, 4, 6, 9, 10}, 16, 1, 0},  // gcd 1
         // Full-scale extremes of every width lie on the grid 3k + 1 too (2^b - 1 is a multiple of 3).
         {{-128, 1, 127, -2, 31, 4}, 8, 3, 1},
-        {{-32768, 1, 32767, -2, 31, 4}, 16, 3, 1},
         {{-8388608, 1, 8388607, -2, 31, 4}, 24, 3, 1},
         {{INT32_MIN, 1, INT32_MAX, -2, 31, 4}, 32, 3, 1},
         // Differences beyond the 32-bit range: gcd(4000000002, 2000000000) = 2.
@@ -55,7 +36,6 @@ TEST(SampleNormalizer, GridsFoundAndRefused) {
         // The mapped minimum would restore to 14·(-153391690) + 1, below the 32-bit range.
         {{INT32_MIN, 1, 15, INT32_MAX, 29}, 32, 1, 0},
         // A divisor of 2^(W-1) or more would come back negative from the sign-extending field.
-        {{-128, -100, 50, 127}, 8, 1, 0},
         {{-128, -64, 64, 127}, 8, 1, 0},
         {{-128, -60, 67, 127}, 8, 127, 67},
         {{-32768, -20000, 20000, 32767}, 16, 1, 0},
@@ -63,25 +43,25 @@ TEST(SampleNormalizer, GridsFoundAndRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "bits " << c.bits << " first " << (c.samples.empty() ? 0 : c.samples[0]));
-        const ChannelGrid grid = roundTrip(c.samples, c.bits);
+        std::vector<int32_t> samples = c.samples;
+        const uint32_t count = static_cast<uint32_t>(samples.size());
+        ChannelGrid grid, decoded;
+        grid.analyze(samples.data(), count, 1, c.bits);
         EXPECT_EQ(grid.divisor, c.divisor);
         EXPECT_EQ(grid.offset, c.offset);
+        for (int32_t v : samples)
+            EXPECT_TRUE(v >= grid.mappedMin && v <= grid.mappedMax) << v;
+        test::CodedBytes coded(test::encoded([&](RangeEncoder& e) { grid.write(e, c.bits); }));
+        decoded.read(coded.start(), c.bits);
+        coded.expectFullyRead();
+        EXPECT_EQ(decoded.mappedMin, grid.mappedMin);
+        EXPECT_EQ(decoded.mappedMax, grid.mappedMax);
+        decoded.restore(samples.data(), count, 1);
+        EXPECT_EQ(samples, c.samples);
     }
 }
 
-TEST(SampleNormalizer, ResidueWidth) {
-    const int32_t cases[][3] = {{0, 0, 2},
-                                {-1, 1, 2},
-                                {-1, 2, 3},
-                                {-3, 0, 3},
-                                {-32768, 32767, 16},
-                                {-32769, 0, 17},
-                                {INT32_MIN, INT32_MAX, 32}};
-    for (auto& c : cases)
-        EXPECT_EQ(residueWidthFor(c[0], c[1]), uint32_t(c[2])) << c[0] << " " << c[1];
-}
-
-TEST(SampleNormalizer, StereoChannelsHaveTheirOwnGridsAndOneWidth) {
+TEST(SampleNormalizer, StereoGridsAndTheResidueWidth) {
     // Left: step 4, broken by a trailing value of an odd count; right: step 10, offset 1, extremes -19
     // and 101 mapped to -2 and 10.
     std::vector<int32_t> values{4, 1, 8, 31, -12, 11, 400, -19, 0, 101, 7};
@@ -93,6 +73,10 @@ TEST(SampleNormalizer, StereoChannelsHaveTheirOwnGridsAndOneWidth) {
     encoder.query(got[0], got[1], got[2], got[3], width);
     EXPECT_EQ(std::vector<int32_t>(got, got + 4), (std::vector<int32_t>{-12, 400, -2, 10}));
     EXPECT_EQ(width, 10u);
+    const int32_t widths[][3] = {
+        {0, 0, 2}, {-1, 2, 3}, {-32768, 32767, 16}, {-32769, 0, 17}, {INT32_MIN, INT32_MAX, 32}};
+    for (auto& c : widths)
+        EXPECT_EQ(residueWidthFor(c[0], c[1]), uint32_t(c[2])) << c[0] << " " << c[1];
 }
 
 TEST(SampleNormalizer, RefusesImpossibleGridsAndWideSamples) {

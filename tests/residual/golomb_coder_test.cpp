@@ -26,33 +26,31 @@ TEST(GolombCoder, WorkedSequence) {
     EXPECT_EQ(sink.calls, "s(0,6) u(0,1) s(0,9) u(0,1) s(0,31) u(2,12) b(16,6) s(0,0) u(0,3)");
 }
 
-TEST(GolombCoder, MostNegativeResidueEscapesWithThirtyOneBits) {
-    EXPECT_EQ(callsOf(0xFFFFFFFFu, 0.0, 32), "s(0,31) u(27,28) b(2147483647,31)");
+// Divisors up to 16384, then shifts; escapes with base floorLog2(31·m) when dividing, s + 4 when
+// shifting, and 31 raw bits for the most negative residue.
+TEST(GolombCoder, DivisorsShiftsAndEscapes) {
+    const std::pair<double, uint32_t> divisors[] = {
+        {3.999, 1}, {4.0, 2}, {65535.999, 16384}, {65536.0, 16385}, {4294967295.0, 1073741824}};
+    for (auto [mean, divisor] : divisors)
+        EXPECT_EQ(golombDivisor(mean), divisor) << mean;
+    const std::tuple<uint32_t, double, uint32_t, const char*> cases[] = {
+        {3 * 16384 + 100, 65535.0, 20, "s(0,3) u(100,16384)"},
+        {3 * 16384 + 100, 65536.0, 20, "s(0,3) b(100,14)"},
+        {31, 0.0, 16, "s(0,31) u(0,12) b(15,4)"},
+        {31u << 14, 65536.0, 20, "s(0,31) u(0,2) b(245760,18)"},
+        {0xFFFFFFFFu, 0.0, 32, "s(0,31) u(27,28) b(2147483647,31)"}};
+    for (auto [u, mean, width, calls] : cases)
+        EXPECT_EQ(callsOf(u, mean, width), calls);
     const std::vector<int32_t> residues = {INT32_MIN, INT32_MAX, 0, INT32_MIN, -1, INT32_MIN};
     EXPECT_EQ(test::decodeResidues(kGolombFamily, false, 32,
                                    test::encodeResidues(kGolombFamily, false, 2, 32, residues), 6),
               residues);
 }
 
-TEST(GolombCoder, DividesUpTo16384ThenShifts) {
-    EXPECT_EQ(golombDivisor(3.999), 1u);
-    EXPECT_EQ(golombDivisor(4.0), 2u);
-    EXPECT_EQ(golombDivisor(65535.999), 16384u);
-    EXPECT_EQ(golombDivisor(65536.0), 16385u);
-    EXPECT_EQ(golombDivisor(4294967295.0), 1073741824u);
-    const uint32_t u = 3 * 16384 + 100;
-    EXPECT_EQ(callsOf(u, 65535.0, 20), "s(0,3) u(100,16384)");
-    EXPECT_EQ(callsOf(u, 65536.0, 20), "s(0,3) b(100,14)");
-    // Escapes: base floorLog2(31·m) when dividing, s + 4 = 18 when shifting (raw 31·2^14 - 2^18).
-    EXPECT_EQ(callsOf(31, 0.0, 16), "s(0,31) u(0,12) b(15,4)");
-    EXPECT_EQ(callsOf(31u << 14, 65536.0, 20), "s(0,31) u(0,2) b(245760,18)");
-}
-
 // An escape whose base reaches W never comes from a valid block; the decoder refuses it instead of
 // dividing by an empty alphabet.
 TEST(GolombCoder, EscapeBeyondTheWidthIsRefused) {
-    const test::Bytes bytes =
-        test::encodeResidues(kGolombFamily, false, 12, 16, {50});  // u = 100: escape, k = 4
+    const test::Bytes bytes = test::encodeResidues(kGolombFamily, false, 12, 16, {50});  // escape, k = 4
     for (uint32_t width : {2u, 3u, 4u}) {
         auto decoder = createResidualDecoder(kGolombFamily, false);
         test::CodedBytes coded(bytes);

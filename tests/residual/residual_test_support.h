@@ -1,11 +1,10 @@
-// Shared pieces of the residual coder tests: a sink that records the symbols of the per-value steps,
+// Shared pieces of the residual coder tests: a sink that records the steps of the per-value coders,
 // and whole blocks through the public interfaces.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,8 @@
 
 namespace elq::test {
 
-// Records the steps of a per-value coder as text: "s(model,symbol)", "u(value,total)" for a uniform
-// value, "b(value,nbits)" for raw bits, separated by spaces.
+// The steps as text: "s(model,symbol)", "u(value,total)" for a uniform value, "b(value,nbits)" for
+// raw bits, separated by spaces.
 struct RecordingSink {
     std::string calls;
     void add(char kind, uint32_t a, uint32_t b) {
@@ -27,7 +26,6 @@ struct RecordingSink {
     void bits(uint32_t value, uint32_t nbits) { add('b', value, nbits); }
 };
 
-// writeParameters and encodeBlock of one block: the bytes of the whole block.
 inline Bytes encodeResidues(uint32_t family, bool stereo, uint32_t adaptationLength, uint32_t width,
                             const std::vector<int32_t>& residues) {
     Owned<ResidualEncoder> encoder = createResidualEncoder(family, stereo);
@@ -47,12 +45,10 @@ inline std::vector<int32_t> decodeResidues(uint32_t family, bool stereo, uint32_
     decoder->setParameters(count, width);
     decoder->readParameters(coded.start());
     std::vector<int32_t> out(count, 0x5A5A5A5A);
-    for (uint32_t done = 0, i = 0; done < count; ++i) {
+    for (uint32_t done = 0, i = 0, got = 1; done < count && got != 0; ++i, done += got) {
         const uint32_t want = slices.empty() ? count : slices[i % slices.size()];
-        const uint32_t got = decoder->decodeBlock(out.data() + done, want, coded.decoder);
+        got = decoder->decodeBlock(out.data() + done, want, coded.decoder);
         EXPECT_EQ(got, std::min(want, count - done));
-        if (got == 0) break;
-        done += got;
     }
     EXPECT_EQ(decoder->decodeBlock(out.data(), 1, coded.decoder), 0u);  // the block is complete
     coded.expectFullyRead();

@@ -22,10 +22,8 @@ inline void put32(Bytes& b, size_t at, uint32_t v) {
 inline Bytes patternBytes(size_t n, uint32_t seed) {
     Bytes b(n);
     uint32_t x = seed * 2654435761u + 1;
-    for (auto& v : b) {
-        x = x * 1664525u + 1013904223u;
-        v = static_cast<uint8_t>(x >> 24);
-    }
+    for (auto& v : b)
+        v = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
     return b;
 }
 
@@ -42,24 +40,6 @@ struct Format {
     uint16_t subFormat = 1;
 };
 
-// The fields in their order, cut or zero-filled to `size` (the GUID's tail is never read).
-inline Bytes formatBody(const Format& f) {
-    Bytes b;
-    for (auto [value, width] : {std::pair<uint32_t, int>{f.tag, 2},
-                                {f.channels, 2},
-                                {f.sampleRate, 4},
-                                {f.blockAlign * f.sampleRate, 4},
-                                {f.blockAlign, 2},
-                                {f.bits, 2},
-                                {f.cbSize, 2},
-                                {f.validBits, 2},
-                                {3, 4},
-                                {f.subFormat, 2}})
-        appendLe(b, value, width);
-    b.resize(f.size, 0);
-    return b;
-}
-
 // Builds "RIFF" <size> "WAVE" followed by the chunks in the order they are added.
 class WaveBuilder {
 public:
@@ -71,7 +51,23 @@ public:
         if (body.size() & 1) content_.push_back(pad);
         return *this;
     }
-    WaveBuilder& format(const Format& f) { return chunk("fmt ", formatBody(f)); }
+    // The fields in their order, cut or zero-filled to f.size (the GUID's tail is never read).
+    WaveBuilder& format(const Format& f) {
+        Bytes b;
+        for (auto [value, width] : {std::pair<uint32_t, int>{f.tag, 2},
+                                    {f.channels, 2},
+                                    {f.sampleRate, 4},
+                                    {f.blockAlign * f.sampleRate, 4},
+                                    {f.blockAlign, 2},
+                                    {f.bits, 2},
+                                    {f.cbSize, 2},
+                                    {f.validBits, 2},
+                                    {3, 4},
+                                    {f.subFormat, 2}})
+            appendLe(b, value, width);
+        b.resize(f.size, 0);
+        return chunk("fmt ", b);
+    }
     // The RIFF size counts everything added unless given.
     Bytes build() const { return build(static_cast<uint32_t>(content_.size() + 4)); }
     Bytes build(uint32_t riffSize) const {
@@ -85,10 +81,5 @@ public:
 private:
     Bytes content_;
 };
-
-// 16-bit stereo, 44100 Hz, `frames` frames, the 44-byte header and nothing else.
-inline Bytes canonicalWave(size_t frames = 100) {
-    return WaveBuilder().format(Format{}).chunk("data", patternBytes(frames * 4, 7)).build();
-}
 
 }  // namespace elq::test
