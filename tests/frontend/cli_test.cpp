@@ -1,6 +1,5 @@
 // The program run as a real process: exit codes and what goes to which console stream.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -74,16 +73,6 @@ TEST(Cli, FailedFileEndsTheRunExceptUnderInfo) {
     Outcome run = runElq({"--silent", "--info", "plain.txt", "missing.wav", "--encode"}, dir);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err.find("unspecified"), std::string::npos);
-}
-
-TEST(Cli, ClosedStandardOutputDoesNotKillTheProcess) {
-    test::TempDir dir;
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    close(fds[0]);  // nobody reads
-    Outcome run = runElq({"--help"}, dir, fds[1]);
-    close(fds[1]);
-    EXPECT_EQ(run.exitCode, 0);
 }
 
 }  // namespace
