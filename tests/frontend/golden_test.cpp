@@ -48,11 +48,6 @@ std::vector<uint8_t> chunkyWave() {
         .build();
 }
 
-struct Case {
-    std::string file;
-    std::string options;
-};
-
 TEST(Golden, ModesSettingsAndTheRecordedBytes) {
     TempDir dir;
     dir.write("stereo16.wav", test::waveText(Signal::Tones, 16, 2, 12000));
@@ -61,7 +56,7 @@ TEST(Golden, ModesSettingsAndTheRecordedBytes) {
     dir.write("stereo32.wav", test::waveText(Signal::LeftOnly, 32, 2, 5000));
     dir.write("chunky.wav", chunkyWave());
 
-    std::vector<Case> cases;
+    std::vector<std::pair<std::string, std::string>> cases;  // file and options
     for (const char* mode : {"fast", "normal", "high", "extra", "best", "ultra", "insane"}) {
         cases.push_back({"stereo16", std::string("--mode ") + mode});
         cases.push_back({"stereo16", std::string("--mode ") + mode + " --optimize none"});
@@ -85,15 +80,14 @@ TEST(Golden, ModesSettingsAndTheRecordedBytes) {
     const bool update = getenv("ELQ_UPDATE_GOLDEN") != nullptr;
     std::ostringstream renewed;
     renewed << "# file\toptions\tbytes\tsha256 of the encoding\n";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file + " " + c.options);
+    for (const auto& [file, options] : cases) {
+        SCOPED_TRACE(file + " " + options);
         ASSERT_EQ(
-            test::runElq(test::words("--silent " + c.file + ".wav --output out " + c.options), dir).exitCode,
-            0);
+            test::runElq(test::words("--silent " + file + ".wav --output out " + options), dir).exitCode, 0);
         ASSERT_EQ(test::runElq({"--silent", "out.elq", "--output", "back.wav"}, dir).exitCode, 0);
-        EXPECT_EQ(dir.read("back.wav"), dir.read(c.file + ".wav"));
+        EXPECT_EQ(dir.read("back.wav"), dir.read(file + ".wav"));
 
-        std::string key = c.file + "\t" + c.options;
+        std::string key = file + "\t" + options;
         std::string line =
             key + "\t" + std::to_string(dir.read("out.elq").size()) + "\t" + sha256(dir.path("out.elq"));
         renewed << line << "\n";

@@ -125,8 +125,9 @@ TEST(Threads, FailuresStopTheRunAsWithOneThread) {
     const std::pair<const char*, const char*> cases[] = {
         {"--seek fast --mode fast --optimize none --encode - --output e", "UNEXPECTEDEOF"},
         {"--seek fast --mode fast --optimize fast --encode - --output e", "UNEXPECTEDEOF"},
-        {"--seek fast --mode fast stereo16.wav --output full.elq", "WRITEERROR"},
-        {"mono8.elq --output full.wav", "WRITEERROR"},
+        {"--seek fast --mode fast stereo16.wav --output full.elq",
+         "WRITEERROR in file Unknown, line 0\nfunction WriteFile, code 28"},
+        {"mono8.elq --output full.wav", "WRITEERROR in file Unknown, line 0\nfunction WriteFile, code 28"},
     };
     for (const auto& [arguments, err] : cases) {
         SCOPED_TRACE(arguments);
