@@ -80,6 +80,8 @@ TEST(Threads, DamagedFilesDecodeExactlyAsWithOneThread) {
     } files[] = {
         // The decoder finds blocks by position alone.
         {"length - 1", patched(0, 4, static_cast<uint32_t>(blocks[1] - blocks[0] - 9), 4), ""},
+        {"length + 1", patched(0, 4, static_cast<uint32_t>(blocks[1] - blocks[0] - 7), 4), ""},
+        {"length + 4096", patched(1, 4, static_cast<uint32_t>(blocks[2] - blocks[1] + 4088), 4), ""},
         {"huge length", patched(0, 4, 0xFFFFFFF7u, 4), ""},
         {"tiny length", patched(1, 4, 2, 4), ""},
         {"count", patched(1, 12, 441000 * 2, 4), damaged + "more values than the file holds"},
