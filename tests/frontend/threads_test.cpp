@@ -88,6 +88,7 @@ TEST(Threads, DamagedFilesDecodeExactlyAsWithOneThread) {
         {"odd count", patched(1, 12, 441001, 4), damaged + "odd value count in a stereo block"},
         {"sample type", patched(2, 16, 0xEE), damaged + "unknown sample type"},
         {"channels", patched(2, 17, 0xEE), damaged + "unknown channel layout"},
+        {"reserved bits", patched(2, 18, 0x01), damaged + "unknown channel layout"},
         {"family", patched(1, 19, 0x40), damaged + "unknown residual coder"},
         {"unwritable type", patched(2, 16, 1), "Type not implemented"},
         {"payload", patched(1, 30, 0x5A), "?"},
