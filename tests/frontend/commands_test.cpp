@@ -8,6 +8,7 @@
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
+#include "wave/wave_test_support.h"
 
 namespace elq {
 namespace {
@@ -16,39 +17,34 @@ using test::Outcome;
 using test::runElq;
 using test::Signal;
 using test::TempDir;
-
-std::string asText(const std::vector<uint8_t>& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string stereoWave(uint32_t frames = 3000) {
-    return asText(test::waveFile(test::pcmSignal(Signal::Tones, 16, 2, frames), 16, 2));
-}
+using test::words;
 
 bool exists(const TempDir& dir, const std::string& name) {
     return std::filesystem::exists(dir.path(name));
 }
 
-// Every signal, width and channel count survives encoding and decoding byte for byte, with
-// and without the search, at lengths around the edges.
+// Every signal, width and channel count survives encoding and decoding byte for byte, at
+// lengths around the edges; so do chunks around the samples far larger than any stream buffer.
 TEST(RoundTrip, EverySignalWidthAndLayout) {
     TempDir dir;
-    std::vector<std::string> encodeArgs{"--silent"}, decodeArgs{"--silent"}, names;
-    const Signal kinds[] = {Signal::Silence, Signal::Tones,         Signal::Noise,        Signal::Square,
-                            Signal::Dc,      Signal::PaddedClipped, Signal::TwinChannels, Signal::LeftOnly};
+    std::vector<std::string> encodeArgs{"--silent"}, decodeArgs{"--silent"}, names{"chunks"};
+    const test::Bytes chunks = test::WaveBuilder()
+                                   .chunk("LIST", test::patternBytes(100003, 1))
+                                   .format(test::Format{})
+                                   .chunk("data", test::pcmSignal(Signal::Tones, 16, 2, 1000))
+                                   .chunk("LIST", test::patternBytes(50001, 2))
+                                   .build();
+    dir.write("chunks.wav", chunks);
+    ASSERT_EQ(runElq(words("--silent chunks.wav"), dir).exitCode, 0);
+    ASSERT_EQ(runElq(words("--silent chunks.elq --output chunks.out"), dir).exitCode, 0);
     for (uint32_t bits : {8u, 16u, 24u, 32u}) {
         for (uint32_t channels : {1u, 2u}) {
-            for (Signal kind : kinds) {
+            for (int kind = 0; kind <= static_cast<int>(Signal::LeftOnly); ++kind) {
                 for (uint32_t frames : {0u, 1u, 2u, 4999u}) {
-                    std::string name = std::string(test::signalName(kind)) + "_" + std::to_string(bits) +
-                                       "_" + std::to_string(channels) + "_" + std::to_string(frames);
-                    dir.write(
-                        name + ".wav",
-                        test::waveFile(test::pcmSignal(kind, bits, channels, frames, bits), bits, channels));
+                    const std::string name = std::string(test::signalName(Signal(kind))) + "_" +
+                                             std::to_string(bits) + "_" + std::to_string(channels) + "_" +
+                                             std::to_string(frames);
+                    dir.write(name + ".wav", test::waveText(Signal(kind), bits, channels, frames));
                     names.push_back(name);
                     encodeArgs.insert(encodeArgs.end(), {name + ".wav", "--output", name + ".elq"});
                     decodeArgs.insert(decodeArgs.end(), {name + ".elq", "--output", name + ".out.wav"});
@@ -56,182 +52,104 @@ TEST(RoundTrip, EverySignalWidthAndLayout) {
             }
         }
     }
-    for (const char* mode : {"fast", "normal"}) {
-        for (const char* optimize : {"none", "fast"}) {
-            std::vector<std::string> args = encodeArgs;
-            args.insert(args.end(), {"--mode", mode, "--optimize", optimize});
-            Outcome encode = runElq(args, dir);
-            ASSERT_EQ(encode.exitCode, 0) << encode.err;
-            Outcome decode = runElq(decodeArgs, dir);
-            ASSERT_EQ(decode.exitCode, 0) << decode.err;
-            for (const std::string& name : names) {
-                ASSERT_EQ(test::readWholeFile(dir.path(name + ".out.wav")),
-                          test::readWholeFile(dir.path(name + ".wav")))
-                    << name << " " << mode << " " << optimize;
-            }
-        }
-    }
+    ASSERT_EQ(runElq(encodeArgs, dir).exitCode, 0);
+    ASSERT_EQ(runElq(decodeArgs, dir).exitCode, 0);
+    for (const std::string& name : names)
+        EXPECT_TRUE(test::sameBytes(dir.read(name + ".out.wav"), dir.read(name + ".wav"))) << name;
 }
 
-TEST(EncodeCommand, OutputNames) {
+// The names both commands choose, and the refusals before anything is written: an existing
+// file under the output's name survives.
+TEST(Commands, OutputNamesAndRefusals) {
     TempDir dir;
-    std::string wave = stereoWave(100);
-    dir.write("music.WAV", wave);
-    EXPECT_EQ(runElq({"--silent", "music.WAV"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "music.elq"));
-    dir.write("noext", wave);
-    EXPECT_EQ(runElq({"--silent", "--encode", "noext"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "noext.elq"));
+    const std::string wave = test::waveText(Signal::Tones, 16, 2, 100);
+    for (const char* name : {"music.WAV", "noext", "a.elq", "x.wav"})
+        dir.write(name, wave);
     std::filesystem::create_directory(dir.path("d.x"));
     dir.write("d.x/file", wave);
-    EXPECT_EQ(runElq({"--silent", "--encode", "d.x/file"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "d.elq"));  // cut at the last dot anywhere in the name
-    EXPECT_EQ(runElq({"--silent", "music.WAV", "--output", "out"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "out.elq"));
-    EXPECT_EQ(runElq({"--silent", "music.WAV", "--output", "OUT2.ELQ"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "OUT2.ELQ"));
-    EXPECT_FALSE(exists(dir, "OUT2.ELQ.elq"));
-}
-
-TEST(EncodeCommand, NeverWritesOverItsSource) {
-    TempDir dir;
-    std::string wave = stereoWave(100);
-    dir.write("a.elq", wave);
-    Outcome same = runElq({"--silent", "--encode", "a.elq"}, dir);
-    EXPECT_EQ(same.exitCode, 1);
-    EXPECT_EQ(same.err, "Source and destination must be different\n");
-    // Another spelling of the same file is refused too, and the source stays whole.
-    Outcome other = runElq({"--silent", "--encode", "./a.elq", "--output", "a.elq"}, dir);
-    EXPECT_EQ(other.exitCode, 1);
-    EXPECT_EQ(other.err, "Source and destination must be different\n");
-    EXPECT_EQ(test::readWholeFile(dir.path("a.elq")), wave);
-}
-
-TEST(EncodeCommand, StandardInput) {
-    TempDir dir;
-    std::string wave = stereoWave(20000);
-    std::string source = dir.write("in.wav", wave);
-    Outcome piped = runElq({"--silent", "--encode", "-", "--output", "piped"}, dir, -1, source);
-    ASSERT_EQ(piped.exitCode, 0) << piped.err;
-    ASSERT_EQ(runElq({"--silent", "in.wav"}, dir).exitCode, 0);
-    EXPECT_EQ(test::readWholeFile(dir.path("piped.elq")), test::readWholeFile(dir.path("in.elq")));
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--encode", "-"}, {"in.wav", "--output", "-"}, {"--decode", "-", "--output", "x.wav"}}) {
-        Outcome refused = runElq(args, dir, -1, source);
-        EXPECT_EQ(refused.exitCode, 1);
-        EXPECT_TRUE(contains(refused.err, "Incorrect usage for stdin or stdout\n"));
-    }
-}
-
-TEST(EncodeCommand, RefusesWhatItCannotCompress) {
-    TempDir dir;
-    std::vector<uint8_t> floats = test::waveFile(test::pcmSignal(Signal::Tones, 32, 1, 10), 32, 1);
+    ASSERT_EQ(runElq({"--silent", "x.wav"}, dir).exitCode, 0);
+    std::filesystem::copy(dir.path("x.elq"), dir.path("z.elq"));
+    std::filesystem::create_hard_link(dir.path("x.elq"), dir.path("link.wav"));
+    const std::string same = "Source and destination must be different\n";
+    const std::string stdio = "Incorrect usage for stdin or stdout\n";
+    const std::string longest = std::string(150, 'd') + "/" + std::string(144, 'n');  // with ".elq": 299
+    std::filesystem::create_directory(dir.path(std::string(150, 'd')));
+    dir.write(longest, wave);
+    dir.write(longest + "n", wave);
+    std::string floats = test::waveText(Signal::Tones, 32, 1, 10);
     floats[20] = 3;  // IEEE floating point
     dir.write("float.wav", floats);
-    Outcome run = runElq({"--silent", "float.wav"}, dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Sample type not yet implemented\n");
-    dir.write("three.wav", test::waveFile(test::pcmSignal(Signal::Tones, 16, 3, 10), 16, 3));
-    run = runElq({"--silent", "three.wav"}, dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Channel configuration not yet implemented\n");
-    dir.write("bad.wav", "RIFX");
-    run = runElq({"--silent", "bad.wav"}, dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(contains(run.err, "Error processing WAVE file: \n"));
-    EXPECT_FALSE(exists(dir, "float.elq") || exists(dir, "three.elq") || exists(dir, "bad.elq"));
-}
+    dir.write("three.wav", test::waveText(Signal::Tones, 16, 3, 10));
+    dir.write("bad.wav", "RIFX....WAVEfmt ");
+    dir.write("foreign.elq", "RIFF....WAVE");
+    for (const char* name : {"float.elq", "three.elq", "bad.elq", "foreign.wav"})
+        dir.write(name, "precious");
+    const struct {
+        std::string args, created, err;
+    } cases[] = {
+        {"music.WAV", "music.elq", ""},
+        {"--encode noext", "noext.elq", ""},
+        {"--encode d.x/file", "d.elq", ""},  // cut at the last dot anywhere in the name
+        {"music.WAV --output out", "out.elq", ""},
+        {"music.WAV --output OUT2.ELQ", "OUT2.ELQ", ""},
+        {"--encode " + longest, longest + ".elq", ""},
+        {"z.elq", "z.wav", ""},
+        {"x.elq --output y", "y.wav", ""},
+        {"x.elq --output Y2.WAV", "Y2.WAV", ""},
+        {"--encode " + longest + "n", "", "Output file name is too long\n"},
+        {"--encode a.elq", "", same},
+        {"--encode ./a.elq --output a.elq", "", same},  // another spelling of the same file
+        {"x.elq --output link.wav", "", same},          // a hard link is the source itself
+        {"--encode -", "", stdio},
+        {"x.wav --output -", "", stdio},
+        {"--decode - --output x.wav", "", stdio},
+        {"float.wav", "", "Sample type not yet implemented\n"},
+        {"three.wav", "", "Channel configuration not yet implemented\n"},
+        {"bad.wav", "", "Error processing WAVE file: \nRIFF is not present at offset 0\n"},
+        {"foreign.elq", "", "Not an ELQ file\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome run = runElq(words("--silent " + c.args), dir);
+        EXPECT_EQ(run.exitCode, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_TRUE(c.created.empty() || exists(dir, c.created));
+    }
+    EXPECT_FALSE(exists(dir, "OUT2.ELQ.elq"));
+    EXPECT_EQ(dir.read("a.elq"), wave);
+    EXPECT_EQ(dir.read("z.wav"), wave);
+    for (const char* name : {"float.elq", "three.elq", "bad.elq", "foreign.wav"})
+        EXPECT_EQ(dir.read(name), "precious") << name;
 
-TEST(DecodeCommand, OutputNamesAndStandardOutput) {
-    TempDir dir;
-    std::string wave = stereoWave();
-    dir.write("x.wav", wave);
-    ASSERT_EQ(runElq({"--silent", "x.wav"}, dir).exitCode, 0);
-    std::filesystem::remove(dir.path("x.wav"));
-    EXPECT_EQ(runElq({"--silent", "x.elq"}, dir).exitCode, 0);
-    EXPECT_EQ(test::readWholeFile(dir.path("x.wav")), wave);
-    EXPECT_EQ(runElq({"--silent", "x.elq", "--output", "y"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "y.wav"));
-    EXPECT_EQ(runElq({"--silent", "x.elq", "--output", "Y2.WAV"}, dir).exitCode, 0);
-    EXPECT_TRUE(exists(dir, "Y2.WAV"));
+    Outcome piped = runElq(words("--silent --encode - --output piped"), dir, -1, dir.path("x.wav"));
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(dir.read("piped.elq"), dir.read("x.elq"));
     Outcome toStdout = runElq({"x.elq", "--output", "-"}, dir);
     EXPECT_EQ(toStdout.exitCode, 0);
     EXPECT_EQ(toStdout.out, wave);
-    EXPECT_TRUE(contains(toStdout.err, "ELQ: <x.elq>\nWAV: <->\n"));
-    // A hard link under the output's name is the source itself.
-    std::filesystem::create_hard_link(dir.path("x.elq"), dir.path("link.wav"));
-    Outcome self = runElq({"--silent", "x.elq", "--output", "link.wav"}, dir);
-    EXPECT_EQ(self.exitCode, 1);
-    EXPECT_EQ(self.err, "Source and destination must be different\n");
+    EXPECT_NE(toStdout.err.find("ELQ: <x.elq>\nWAV: <->\n"), std::string::npos);
 }
 
-TEST(DecodeCommand, ForeignAndDamagedFilesFailCleanly) {
-    TempDir dir;
-    std::string wave = stereoWave(20000);
-    dir.write("x.wav", wave);
-    ASSERT_EQ(runElq({"--silent", "x.wav"}, dir).exitCode, 0);
-    std::string elq = test::readWholeFile(dir.path("x.elq"));
-
-    // A foreign file is refused before the output is created: an existing file survives.
-    dir.write("foreign.elq", "RIFF....WAVE");
-    dir.write("foreign.wav", "precious");
-    Outcome foreign = runElq({"--silent", "foreign.elq"}, dir);
-    EXPECT_EQ(foreign.exitCode, 1);
-    EXPECT_EQ(foreign.err, "Not an ELQ file\n");
-    EXPECT_EQ(test::readWholeFile(dir.path("foreign.wav")), "precious");
-
-    for (size_t cut : {size_t{30}, size_t{100}, elq.size() / 2, elq.size() - 3}) {
-        dir.write("cut.elq", elq.substr(0, cut));
-        Outcome run = runElq({"--silent", "cut.elq"}, dir);
-        EXPECT_EQ(run.exitCode, 1) << cut;
-        EXPECT_TRUE(contains(run.err, "Exception UNEXPECTEDEOF in file Unknown, line 0\nfunction readMin"))
-            << cut;
-    }
-
-    // The block's length field is not needed to find the next section.
-    const size_t blockStart = 28 + 44;
-    ASSERT_EQ(elq.substr(blockStart, 4), "COMP");
-    std::string lengthless = elq;
-    lengthless[blockStart + 5] ^= 0x55;
-    dir.write("lengthless.elq", lengthless);
-    EXPECT_EQ(runElq({"--silent", "lengthless.elq"}, dir).exitCode, 0);
-    EXPECT_EQ(test::readWholeFile(dir.path("lengthless.wav")), wave);
-
-    // A block word that no encoder writes is refused with a description.
-    for (size_t at : {blockStart + 16, blockStart + 17, blockStart + 18, blockStart + 19}) {
-        std::string damaged = elq;
-        damaged[at] = static_cast<char>(0xEE);
-        dir.write("word.elq", damaged);
-        Outcome run = runElq({"--silent", "word.elq"}, dir);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(
-            contains(run.err, "Exception UNKNOWN in file Unknown, line 0\ndescription: damaged block"))
-            << at;
-    }
-}
-
-// Flipped and truncated bytes anywhere: every run ends with a report or a (wrong) file,
-// never with a signal or a hang.
+// Flipped and truncated bytes anywhere, in files of both residual coders: every run ends with a
+// report or a (wrong) file, never with a signal or a hang.
 TEST(DecodeCommand, DamagedFilesEndCleanly) {
     TempDir dir;
-    dir.write("s.wav", test::waveFile(test::pcmSignal(Signal::Tones, 16, 2, 9000), 16, 2));
-    dir.write("m.wav", test::waveFile(test::pcmSignal(Signal::Noise, 24, 1, 9000), 24, 1));
-    ASSERT_EQ(
-        runElq({"--silent", "s.wav", "m.wav", "--output", "m_golomb", "--optimize", "best"}, dir).exitCode,
-        0);
-    ASSERT_EQ(runElq({"--silent", "m.wav", "--output", "m_energy", "--optimize", "none"}, dir).exitCode, 0);
+    dir.write("s.wav", test::waveText(Signal::Tones, 16, 2, 9000));
+    dir.write("m.wav", test::waveText(Signal::Noise, 24, 1, 9000));
+    ASSERT_EQ(runElq(words("--silent s.wav m.wav --output m_golomb --optimize best"), dir).exitCode, 0);
+    ASSERT_EQ(runElq(words("--silent m.wav --output m_energy --optimize none"), dir).exitCode, 0);
     uint32_t state = 12345;
     for (const char* name : {"s.elq", "m_golomb.elq", "m_energy.elq"}) {
-        const std::string elq = test::readWholeFile(dir.path(name));
-        for (int trial = 0; trial < 60; ++trial) {
+        const std::string elq = dir.read(name);
+        for (int trial = 0; trial < 40; ++trial) {
             state = state * 1103515245u + 12345u;
-            size_t at = (state >> 8) % elq.size();
+            const size_t at = (state >> 8) % elq.size();
             std::string damaged = trial % 3 == 0 ? elq.substr(0, at) : elq;
             if (trial % 3 != 0) damaged[at] = static_cast<char>(damaged[at] ^ (1 + (state >> 24) % 255));
             dir.write("d.elq", damaged);
             Outcome run = runElq({"--silent", "d.elq"}, dir);
-            ASSERT_TRUE(run.exited) << name << " byte " << at << " ended by signal " << -run.exitCode;
-            EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << name << " byte " << at;
+            EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1)
+                << name << " byte " << at << ": " << run.exitCode;
         }
     }
 }
@@ -239,13 +157,11 @@ TEST(DecodeCommand, DamagedFilesEndCleanly) {
 TEST(InfoCommand, Listing) {
     TempDir dir;
     // 100 bytes that claim 100 16-bit values: 10000 / 201 per cent.
-    std::string header = std::string("ELQ ") + std::string("\x0c\0\0\0", 4) +
-                         std::string("\x64\0\0\0\0\0", 6) + std::string("\x03\x01", 2) +
-                         std::string("\x44\xac\0\0", 4);
-    dir.write("hundred.elq", header + std::string(100 - header.size(), '\0'));
-    dir.write("plain.txt", "not compressed");
+    const std::string header = std::string("ELQ \x0c\0\0\0\x64\0\0\0\0\0\x03\x01\x44\xac\0\0", 20);
     const std::string longName = std::string(40, 'n') + ".elq";
-    dir.write(longName, header + std::string(100 - header.size(), '\0'));
+    dir.write("hundred.elq", header + std::string(80, '\0'));
+    dir.write(longName, header + std::string(80, '\0'));
+    dir.write("plain.txt", "not compressed");
     Outcome run = runElq({"--silent", "--info", "hundred.elq", "plain.txt", "missing.elq", longName}, dir);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out,
@@ -253,8 +169,8 @@ TEST(InfoCommand, Listing) {
               "hundred.elq                          44100 Hz  1    SINT16         0.0s  49.75%\n"
               "plain.txt                            -- not an ELQ file -- \n" +
                   std::string(35, 'n') + "  44100 Hz  1    SINT16         0.0s  49.75%\n");
-    EXPECT_TRUE(
-        contains(run.err, "Exception FILENOTFOUND in file Unknown, line 0\nfunction CreateFile, code 2, "));
+    EXPECT_NE(run.err.find("Exception FILENOTFOUND in file Unknown, line 0\nfunction CreateFile, code 2, "),
+              std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -59,6 +62,31 @@ inline Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, 
     std::filesystem::remove(outName);
     std::filesystem::remove(errName);
     return run;
+}
+
+// `text` split at spaces, for arguments written as one line.
+inline std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> result;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = std::min(text.find(' ', at), text.size());
+        if (end > at) result.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return result;
+}
+
+inline bool isPrefix(const std::string& part, const std::string& whole) {
+    return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
+}
+
+// Equality of file contents without printing megabytes when they differ.
+inline testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    return testing::AssertionFailure()
+           << actual.size() << " bytes instead of " << expected.size() << ", first difference at byte " << at;
 }
 
 }  // namespace elq::test

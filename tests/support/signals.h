@@ -141,4 +141,9 @@ inline std::vector<uint8_t> waveFile(const std::vector<uint8_t>& samples, uint32
     return b;
 }
 
+inline std::string waveText(Signal kind, uint32_t bits, uint32_t channels, uint32_t frames) {
+    std::vector<uint8_t> b = waveFile(pcmSignal(kind, bits, channels, frames), bits, channels);
+    return std::string(b.begin(), b.end());
+}
+
 }  // namespace elq::test

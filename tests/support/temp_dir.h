@@ -38,6 +38,8 @@ public:
         return write(name, std::string(bytes.begin(), bytes.end()));
     }
 
+    std::string read(const std::string& name) const;
+
 private:
     std::string path_;
 };
@@ -45,6 +47,10 @@ private:
 inline std::string readWholeFile(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string TempDir::read(const std::string& name) const {
+    return readWholeFile(path(name));
 }
 
 }  // namespace elq::test
