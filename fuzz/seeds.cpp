@@ -21,7 +21,7 @@ void writeSeeds(const std::string& directory) {
         Signal kind;
         uint32_t bits, channels, frames;
     } sources[] = {
-        {Signal::Tones, 16, 2, 1200}, {Signal::Noise, 8, 1, 900},           {Signal::Square, 24, 1, 700},
+        {Signal::Tones, 16, 2, 1200}, {Signal::Noise, 8, 1, 901},           {Signal::Square, 24, 1, 700},
         {Signal::Tones, 32, 2, 500},  {Signal::PaddedClipped, 16, 1, 1500}, {Signal::LeftOnly, 24, 2, 400},
         {Signal::Dc, 8, 2, 300},      {Signal::Silence, 16, 1, 50},
     };
