@@ -2,14 +2,12 @@
 // section, blocks until no block tag follows, "TAIL" section. Every input must end in a
 // decoded file or an Exception; the block decoder must hand over exactly the values its
 // block head announces and leave the stream where it found it when no block starts.
-#include <cstring>
-#include <vector>
-
 #include "foundation/exception.h"
 #include "foundation/stream.h"
 #include "frontend/container.h"
 #include "frontend/stream_decoder.h"
 #include "fuzz_support.h"
+#include "wave/wave_test_support.h"
 
 namespace elq::fuzz {
 
@@ -21,75 +19,54 @@ constexpr uint32_t kMaxTotal = 1 << 16;
 // A block whose sample type has no output format ends the file, as in the decode command.
 struct TypeNotImplemented {};
 
-class CheckingSink : public BlockSink {
-public:
-    explicit CheckingSink(uint32_t total) : remaining_(total) {}
+// Takes what the block decoder hands over: a sound block head, then no more values than it
+// announced, each of them read.
+struct CheckingSink : BlockSink {
+    uint32_t remaining, expected = 0, received = 0, checksum = 0;
+    bool began = false;
+
+    explicit CheckingSink(uint32_t total) : remaining(total) {}
 
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t channelCode) override {
         FUZZ_CHECK(sampleType < kSampleTypeCount && channelCode <= 1);
         FUZZ_CHECK(channelCode == 0 || count % 2 == 0);
         // The decode command's own limit: no block beyond the header's total.
-        if (count > remaining_) throwError(UNKNOWN, "damaged block: more values than the file holds");
+        if (count > remaining) throwError(UNKNOWN, "damaged block: more values than the file holds");
         if (!isCompressedSampleType(sampleType)) throw TypeNotImplemented{};
-        expected_ = count;
-        received_ = 0;
-        began_ = true;
+        expected = count;
+        received = 0;
+        began = true;
     }
 
     void putSamples(const int32_t* values, uint32_t count) override {
-        FUZZ_CHECK(began_);
-        FUZZ_CHECK(count <= expected_ - received_);
+        FUZZ_CHECK(began && count <= expected - received);
         for (uint32_t i = 0; i < count; ++i)
-            checksum_ += static_cast<uint32_t>(values[i]);  // every value handed over is read
-        received_ += count;
+            checksum += static_cast<uint32_t>(values[i]);
+        received += count;
     }
-
-    // After readCompressedBlock returned `count`.
-    void endBlock(uint32_t count) {
-        FUZZ_CHECK(began_ && count == expected_ && received_ == expected_);
-        remaining_ -= count;
-        began_ = false;
-    }
-
-    bool inBlock() const { return began_; }
-
-private:
-    uint32_t remaining_;
-    uint32_t expected_ = 0;
-    uint32_t received_ = 0;
-    uint32_t checksum_ = 0;
-    bool began_ = false;
 };
 
 void decodeFileBytes(const uint8_t* data, size_t size) {
-    static MemoryFile file;
-    file.assign(data, size);
     InputStream in;
-    in.open(file.path());
+    in.open(memoryFile({data, size}));
     if (!readMagic(in)) return;
-    ContainerHeader header = readHeaderFields(in);
-    const uint32_t total = static_cast<uint32_t>(header.totalSamples);
+    const uint32_t total = static_cast<uint32_t>(readHeaderFields(in).totalSamples);
     if (total > kMaxTotal) return;
     OutputStream out;
     out.open("/dev/null");
     copyHeadSection(in, out);
     CheckingSink sink(total);
-    for (;;) {
+    // As in the decode command, a block of no values ends the blocks too.
+    for (uint32_t count = 1; count != 0;) {
         const uint64_t start = in.position();
-        uint32_t count = readCompressedBlock(in, sink, ProgressSink{});
-        if (sink.inBlock()) {
-            sink.endBlock(count);
-            FUZZ_CHECK(in.position() > start);
-        } else {
-            FUZZ_CHECK(count == 0 && in.position() == start);
-        }
-        // As in the decode command, a block of no values ends the blocks too.
-        if (count == 0) break;
+        count = readCompressedBlock(in, sink, ProgressSink{});
+        FUZZ_CHECK(sink.began ? count == sink.expected && sink.received == count && in.position() > start
+                              : count == 0 && in.position() == start);
+        sink.remaining -= count;
+        sink.began = false;
     }
     copyTailSection(in, out);
     FUZZ_CHECK(in.position() <= size);
-    in.close();
-    out.close();
 }
 
 void decodeGuarded(const uint8_t* data, size_t size) {
@@ -116,23 +93,12 @@ int decodeContainer(const uint8_t* data, size_t size) {
 int decodeBlocks(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
     const uint32_t total = (data[0] | data[1] << 8) % (kMaxTotal + 1);
-    const uint8_t layout = data[2];
     const uint8_t types[4] = {UINT8, SINT16, SINT24, SINT32};
-    std::vector<uint8_t> file;
-    auto put32 = [&](uint32_t v) {
-        for (int k = 0; k < 4; ++k)
-            file.push_back(static_cast<uint8_t>(v >> (8 * k)));
-    };
-    put32(kMagic);
-    put32(kHeaderLength);
-    put32(total);
-    file.push_back(0);
-    file.push_back(0);
-    file.push_back(types[layout & 3]);
-    file.push_back(static_cast<uint8_t>(1 + (layout >> 2 & 1)));
-    put32(44100);
-    put32(kHeadTag);
-    put32(0);
+    // The total's top 16 of 48 bits, then the sample type and channel count bytes.
+    const uint32_t layout = static_cast<uint32_t>(types[data[2] & 3]) << 16 | (1u + (data[2] >> 2 & 1)) << 24;
+    Bytes file;
+    for (uint32_t word : {kMagic, kHeaderLength, total, layout, 44100u, kHeadTag, 0u})
+        test::appendLe(file, word, 4);
     file.insert(file.end(), data + 3, data + size);
     decodeGuarded(file.data(), file.size());
     return 0;

@@ -3,13 +3,15 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "frontend/options.h"
+#include "frontend/decode_command.h"
+#include "frontend/encode_command.h"
 
 namespace elq::fuzz {
 
@@ -23,24 +25,13 @@ void fail(const char* what, const char* file, int line) {
     abort();
 }
 
-MemoryFile::MemoryFile() : fd_(memfd_create("elq-fuzz", MFD_CLOEXEC)) {
-    if (fd_ < 0) fail("memfd_create", __FILE__, __LINE__);
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
-}
-
-MemoryFile::~MemoryFile() {
-    close(fd_);
-}
-
-void MemoryFile::assign(const uint8_t* data, size_t size) {
-    if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0)
-        fail("resetting the memory file", __FILE__, __LINE__);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd_, data + done, size - done);
-        if (n <= 0) fail("filling the memory file", __FILE__, __LINE__);
-        done += static_cast<size_t>(n);
-    }
+const char* memoryFile(std::span<const uint8_t> bytes) {
+    static const int fd = memfd_create("elq-fuzz", MFD_CLOEXEC);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (fd < 0 || ftruncate(fd, 0) != 0 ||
+        pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+        fail("filling the memory file", __FILE__, __LINE__);
+    return path.c_str();
 }
 
 namespace {
@@ -66,15 +57,28 @@ const std::string& scratchDirectory() {
     return scratch.path;
 }
 
-std::string readFile(const std::string& path) {
+Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void writeFile(const std::string& path, const uint8_t* data, size_t size) {
+void writeFile(const std::string& path, std::span<const uint8_t> bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) fail("writing a scratch file", __FILE__, __LINE__);
+}
+
+void checkRoundTrip(std::span<const uint8_t> wave, const EncoderSettings& settings,
+                    std::span<const uint8_t> expected) {
+    const std::string& dir = scratchDirectory();
+    const std::string source = dir + "/in.wav", first = dir + "/first.elq", second = dir + "/second.elq",
+                      decoded = dir + "/decoded.wav";
+    writeFile(source, wave);
+    FUZZ_CHECK(encodeFile(source.c_str(), first.c_str(), settings));
+    FUZZ_CHECK(decodeFile(first.c_str(), decoded.c_str()));
+    FUZZ_CHECK(std::ranges::equal(readFile(decoded), expected));
+    FUZZ_CHECK(encodeFile(source.c_str(), second.c_str(), settings));
+    FUZZ_CHECK(readFile(first) == readFile(second));
 }
 
 }  // namespace elq::fuzz

@@ -5,23 +5,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "frontend/options.h"
 
 namespace elq::fuzz {
 
-// Every target: returns 0, aborts with a message when the code under test breaks a property.
-using TargetFunction = int (*)(const uint8_t* data, size_t size);
+using Bytes = std::vector<uint8_t>;
 
-struct Target {
-    const char* name;  // also the folder of its corpus and of its saved regression inputs
-    TargetFunction run;
-};
-
+// Every target returns 0 and aborts with a message when the code under test breaks a property.
 int waveReader(const uint8_t* data, size_t size);
 int decodeBlocks(const uint8_t* data, size_t size);
 int decodeContainer(const uint8_t* data, size_t size);
 int roundTrip(const uint8_t* data, size_t size);
 
+struct Target {
+    const char* name;  // also the folder of its corpus and of its saved regression inputs
+    int (*run)(const uint8_t* data, size_t size);
+};
 inline constexpr Target kTargets[] = {
     {"wave_reader", waveReader},
     {"decode_blocks", decodeBlocks},
@@ -32,8 +35,7 @@ inline constexpr Target kTargets[] = {
 // Called once per process before the first input: no console output from the library.
 void prepareProcess();
 
-// Writes a seed corpus for every target into `directory`/<target name>/: small WAVE files,
-// ELQ files our encoder makes of them in several modes, and round-trip inputs.
+// Writes a seed corpus for every target into `directory`/<target name>/.
 void writeSeeds(const std::string& directory);
 
 [[noreturn]] void fail(const char* what, const char* file, int line);
@@ -43,27 +45,19 @@ void writeSeeds(const std::string& directory);
         if (!(condition)) ::elq::fuzz::fail(#condition, __FILE__, __LINE__); \
     } while (0)
 
-// An anonymous in-memory file, reopened by name as often as needed; contents replaced per input.
-class MemoryFile {
-public:
-    MemoryFile();
-    ~MemoryFile();
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-
-    void assign(const uint8_t* data, size_t size);
-    // A name any open() accepts for the current contents.
-    const char* path() const { return path_.c_str(); }
-
-private:
-    int fd_;
-    std::string path_;
-};
+// Puts `bytes` into the process's one anonymous in-memory file, replacing what it held, and
+// returns a name any open() accepts for it.
+const char* memoryFile(std::span<const uint8_t> bytes);
 
 // A directory of this process for the targets that need real named files; removed at exit.
 const std::string& scratchDirectory();
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const uint8_t* data, size_t size);
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, std::span<const uint8_t> bytes);
+
+// Encodes the WAVE file `wave` twice with `settings` and decodes it: the decoded file must be
+// `expected` and both encodings identical (no state carried between files, nothing uninitialised).
+void checkRoundTrip(std::span<const uint8_t> wave, const EncoderSettings& settings,
+                    std::span<const uint8_t> expected);
 
 }  // namespace elq::fuzz

@@ -1,4 +1,6 @@
-// The libFuzzer entry of one target; ELQ_FUZZ_FUNCTION names the target function.
+// The libFuzzer entry of the target whose name ELQ_FUZZ_TARGET holds.
+#include <string_view>
+
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -7,5 +9,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return elq::fuzz::ELQ_FUZZ_FUNCTION(data, size);
+    static const auto run = [] {
+        for (const elq::fuzz::Target& target : elq::fuzz::kTargets)
+            if (std::string_view(target.name) == ELQ_FUZZ_TARGET) return target.run;
+        elq::fuzz::fail("no target " ELQ_FUZZ_TARGET, __FILE__, __LINE__);
+    }();
+    return run(data, size);
 }

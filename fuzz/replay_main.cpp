@@ -16,22 +16,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Replays every file of `root`/<target>/ and returns the count.
+// Replays every file of `root`/<target>/ in name order and returns the count.
 int replay(const fs::path& root) {
     int count = 0;
     for (const elq::fuzz::Target& target : elq::fuzz::kTargets) {
-        const fs::path folder = root / target.name;
-        if (!fs::is_directory(folder)) continue;
+        if (!fs::is_directory(root / target.name)) continue;
         std::vector<fs::path> inputs;
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(root / target.name))
             if (entry.is_regular_file()) inputs.push_back(entry.path());
-        }
         std::sort(inputs.begin(), inputs.end());
         for (const fs::path& input : inputs) {
             // Named before it runs, so that a crash shows which input it was.
             fprintf(stderr, "%s %s\n", target.name, input.filename().c_str());
-            const std::string bytes = elq::fuzz::readFile(input.string());
-            target.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            const elq::fuzz::Bytes bytes = elq::fuzz::readFile(input.string());
+            target.run(bytes.data(), bytes.size());
             ++count;
         }
     }
@@ -46,20 +44,18 @@ int main(int argc, char** argv) {
         elq::fuzz::writeSeeds(argv[2]);
         return 0;
     }
-    int first = 1;
-    int count = 0;
+    int count = 0, first = 1;
     if (argc > 1 && strcmp(argv[1], "--seeds") == 0) {
-        const std::string seeds = elq::fuzz::scratchDirectory() + "/seeds";
-        elq::fuzz::writeSeeds(seeds);
-        count += replay(seeds);
+        elq::fuzz::writeSeeds(elq::fuzz::scratchDirectory() + "/seeds");
+        count += replay(elq::fuzz::scratchDirectory() + "/seeds");
         ++first;
-    }
-    if (first >= argc && count == 0) {
-        fprintf(stderr, "usage: %s [--seeds] DIR... | --write-seeds DIR\n", argv[0]);
-        return 2;
     }
     for (int i = first; i < argc; ++i)
         count += replay(argv[i]);
+    if (count == 0) {
+        fprintf(stderr, "no inputs; usage: %s [--seeds] DIR... | --write-seeds DIR\n", argv[0]);
+        return 2;
+    }
     printf("%d inputs replayed without a fault\n", count);
     return 0;
 }

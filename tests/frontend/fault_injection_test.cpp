@@ -42,7 +42,7 @@ std::string systemReport(const char* code, const char* function, int number) {
 // Output of a failed run: absent, or the start of what a complete run writes.
 void expectPrefixOrAbsent(const TempDir& dir, const std::string& name, const std::string& complete) {
     if (!std::filesystem::exists(dir.path(name))) return;
-    EXPECT_TRUE(test::isPrefix(dir.read(name), complete)) << name;
+    EXPECT_TRUE(complete.starts_with(dir.read(name))) << name;
 }
 
 // Three blocks under kFastBlocks and a trailing chunk, encoded into x.elq; returns the WAVE bytes.

@@ -75,10 +75,6 @@ inline std::vector<std::string> words(const std::string& text) {
     return result;
 }
 
-inline bool isPrefix(const std::string& part, const std::string& whole) {
-    return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
-}
-
 // Equality of file contents without printing megabytes when they differ.
 inline testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
     if (actual == expected) return testing::AssertionSuccess();

@@ -5,47 +5,28 @@
 #include <string>
 #include <vector>
 
+#include "wave/wave_test_support.h"
+
 namespace elq::test {
 
 enum class Signal { Silence, Tones, Noise, Square, Dc, PaddedClipped, TwinChannels, LeftOnly };
 
 inline const char* signalName(Signal s) {
-    switch (s) {
-        case Signal::Silence:
-            return "silence";
-        case Signal::Tones:
-            return "tones";
-        case Signal::Noise:
-            return "noise";
-        case Signal::Square:
-            return "square";
-        case Signal::Dc:
-            return "dc";
-        case Signal::PaddedClipped:
-            return "padded";
-        case Signal::TwinChannels:
-            return "twin";
-        case Signal::LeftOnly:
-            return "leftonly";
-    }
-    return "?";
+    const char* const names[] = {"silence", "tones", "noise", "square", "dc", "padded", "twin", "leftonly"};
+    return names[static_cast<int>(s)];
 }
 
-// A sinusoid from an integer resonator: exact and identical on every machine, so that
-// files made from it can stand in a golden table.
-class Resonator {
-public:
-    // `coefficient` is 2 cos(w) in units of 2^-15; `start` sets the amplitude (in 2^-30 of full scale).
-    Resonator(int64_t coefficient, int64_t start) : c_(coefficient), previous_(0), current_(start) {}
+// A sinusoid from an integer resonator: exact and identical on every machine, so that files
+// made from it can stand in a golden table. `c` is 2 cos(w) in units of 2^-15; the first
+// `current` sets the amplitude (in 2^-30 of full scale).
+struct Resonator {
+    int64_t c, previous, current;
     int64_t next() {
-        int64_t following = ((c_ * current_) >> 15) - previous_;
-        previous_ = current_;
-        current_ = following;
-        return previous_;
+        const int64_t following = ((c * current) >> 15) - previous;
+        previous = current;
+        current = following;
+        return previous;
     }
-
-private:
-    int64_t c_, previous_, current_;
 };
 
 // `frames` frames of `channels` values of `bits` bits (8 unsigned, else signed), within the
@@ -61,8 +42,8 @@ inline std::vector<uint8_t> pcmSignal(Signal kind, uint32_t bits, uint32_t chann
     };
     std::vector<Resonator> low, high;
     for (uint32_t c = 0; c < channels; ++c) {
-        low.emplace_back(65400 - 97 * c, (int64_t{55} << 20) + c * 7919);
-        high.emplace_back(60000 + 331 * c, int64_t{5} << 26);
+        low.push_back({65400 - 97 * c, 0, (int64_t{55} << 20) + c * 7919});
+        high.push_back({60000 + 331 * c, 0, int64_t{5} << 26});
     }
     std::vector<uint8_t> bytes;
     bytes.reserve(static_cast<size_t>(frames) * channels * bits / 8);
@@ -110,35 +91,13 @@ inline std::vector<uint8_t> pcmSignal(Signal kind, uint32_t bits, uint32_t chann
 }
 
 // A canonical PCM WAVE file around `samples`.
-inline std::vector<uint8_t> waveFile(const std::vector<uint8_t>& samples, uint32_t bits, uint32_t channels,
-                                     uint32_t rate = 44100) {
-    std::vector<uint8_t> b;
-    auto put = [&](uint32_t v, int n) {
-        for (int k = 0; k < n; ++k)
-            b.push_back(static_cast<uint8_t>(v >> (8 * k)));
-    };
-    auto id = [&](const char* s) {
-        for (int k = 0; k < 4; ++k)
-            b.push_back(static_cast<uint8_t>(s[k]));
-    };
-    const uint32_t align = channels * bits / 8;
-    id("RIFF");
-    put(static_cast<uint32_t>(36 + samples.size() + (samples.size() & 1)), 4);
-    id("WAVE");
-    id("fmt ");
-    put(16, 4);
-    put(1, 2);
-    put(channels, 2);
-    put(rate, 4);
-    put(rate * align, 4);
-    put(align, 2);
-    put(bits, 2);
-    id("data");
-    put(static_cast<uint32_t>(samples.size()), 4);
-    for (uint8_t v : samples)
-        b.push_back(v);
-    if (samples.size() & 1) b.push_back(0);
-    return b;
+inline std::vector<uint8_t> waveFile(const std::vector<uint8_t>& samples, uint32_t bits, uint32_t channels) {
+    return WaveBuilder()
+        .format({.channels = static_cast<uint16_t>(channels),
+                 .blockAlign = static_cast<uint16_t>(channels * bits / 8),
+                 .bits = static_cast<uint16_t>(bits)})
+        .chunk("data", samples)
+        .build();
 }
 
 inline std::string waveText(Signal kind, uint32_t bits, uint32_t channels, uint32_t frames) {

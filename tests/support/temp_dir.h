@@ -12,6 +12,11 @@
 
 namespace elq::test {
 
+inline std::string readWholeFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class TempDir {
 public:
     TempDir() {
@@ -38,19 +43,10 @@ public:
         return write(name, std::string(bytes.begin(), bytes.end()));
     }
 
-    std::string read(const std::string& name) const;
+    std::string read(const std::string& name) const { return readWholeFile(path(name)); }
 
 private:
     std::string path_;
 };
-
-inline std::string readWholeFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::string TempDir::read(const std::string& name) const {
-    return readWholeFile(path(name));
-}
 
 }  // namespace elq::test
