@@ -15,8 +15,6 @@
 # ratio and speed targets that apply to the rows present. Exits 1 if a decoded file differs.
 # Missing tools are installed with apt-get when run as root.
 set -euo pipefail
-# shellcheck source=scripts/common.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 # shellcheck source=bench/tools.sh
 source "$(dirname "${BASH_SOURCE[0]}")/tools.sh"
 export LC_ALL=C  # decimal points, sorting

@@ -1,5 +1,7 @@
 # Shared by the benchmark scripts: installs the command-line tools they need.
 # shellcheck shell=bash
+# shellcheck source=scripts/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
 # Makes sure every COMMAND:PACKAGE pair's command is on the PATH (a command given as an absolute
 # path must exist there). The missing packages are installed with apt-get when running as root;
@@ -16,13 +18,5 @@ require_tools() {
         fi
         [[ " ${missing[*]} " == *" $package "* ]] || missing+=("$package")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}; install them (as root: apt-get install ${missing[*]})" >&2
-        exit 1
-    fi
-    echo "Installing ${missing[*]} ..." >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >&2
-    apt-get install -y -q "${missing[@]}" >&2
+    install_packages "${missing[@]}"
 }

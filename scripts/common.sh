@@ -5,7 +5,22 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 JOBS=2  # the machines are shared; never build with more
 
-# Installs the build packages when a tool or header is missing (only possible as root).
+# Installs the given packages with apt-get (only possible as root; anyone else is told what to
+# install and the script ends). Nothing to do without arguments.
+install_packages() {
+    [ $# -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: $*; install them (as root: apt-get install $*)" >&2
+        exit 1
+    fi
+    echo "Installing $* ..." >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >&2
+    apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "$@" >&2 || exit 1
+}
+
+# Installs the build packages when a tool or header is missing; extra arguments name further
+# commands that are also their packages' names.
 ensure_packages() {
     local missing=()
     command -v cmake >/dev/null 2>&1 || missing+=(cmake)
@@ -15,15 +30,7 @@ ensure_packages() {
     for extra in "$@"; do
         command -v "$extra" >/dev/null 2>&1 || missing+=("$extra")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}; install them (as root: apt-get install ${missing[*]})" >&2
-        exit 1
-    fi
-    echo "Installing ${missing[*]} ..." >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >&2
-    apt-get install -y -q cmake g++ make libgtest-dev "$@" >&2
+    install_packages "${missing[@]}"
 }
 
 # Configures and builds build/ (Release); extra arguments are passed to the build step.

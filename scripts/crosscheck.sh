@@ -73,15 +73,7 @@ ensure_cross_packages() {
     command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64-posix)
     command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-i686-posix)
     [ -n "$(wine_binary)" ] || missing+=(wine64)
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}; install them (as root: apt-get install ${missing[*]})" >&2
-        exit 1
-    fi
-    echo "Installing ${missing[*]} ..." >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >&2
-    apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >&2 || exit 1
+    install_packages "${missing[@]}"
 }
 
 # Without Debian's gcc-multilib the 32-bit compilations miss <asm/...>; the x86 kernel headers

@@ -21,13 +21,7 @@ seconds="${1:-60}"
 ensure_packages
 if ! command -v clang++ >/dev/null 2>&1 ||
     ! compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing clang++ or its libFuzzer runtime; as root: apt-get install clang libclang-rt-dev" >&2
-        exit 1
-    fi
-    echo "Installing clang libclang-rt-dev ..." >&2
-    DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-dev >&2
+    install_packages clang libclang-rt-dev
 fi
 
 FUZZ="$BUILD/fuzz"
