@@ -4,19 +4,9 @@
 
 #include <cstdint>
 
+#include "foundation/compiler.h"
 #include "foundation/exception.h"
 #include "foundation/stream.h"
-
-// For the per-symbol steps of the coders, which must not become calls.
-#ifndef ELQ_ALWAYS_INLINE
-#if defined(__GNUC__) || defined(__clang__)
-#define ELQ_ALWAYS_INLINE inline __attribute__((always_inline))
-#define ELQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
-#else
-#define ELQ_ALWAYS_INLINE inline
-#define ELQ_ALWAYS_INLINE_LAMBDA
-#endif
-#endif
 
 namespace elq {
 

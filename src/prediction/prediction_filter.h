@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "foundation/allocator.h"
+#include "foundation/compiler.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -54,10 +55,6 @@ bool selectKernelSet(KernelSet set);
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
-#ifndef ELQ_ALWAYS_INLINE
-#define ELQ_ALWAYS_INLINE inline __attribute__((always_inline))
-#define ELQ_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
-#endif
 #define ELQ_DOUBLE_LANES 1
 typedef double DoubleLanes __attribute__((vector_size(16)));
 typedef DoubleLanes PortableLanes;
@@ -68,10 +65,6 @@ typedef DoubleLanes PortableLanes;
 typedef double WideLanes __attribute__((vector_size(32)));
 #endif
 #else
-#ifndef ELQ_ALWAYS_INLINE
-#define ELQ_ALWAYS_INLINE inline
-#define ELQ_ALWAYS_INLINE_LAMBDA
-#endif
 typedef double PortableLanes;
 #endif
 
