@@ -47,12 +47,31 @@ public:
 
     // "-" is standard output; an existing file is truncated.
     void openWrite(const char* name);
+    // Opens an output that appears under `name` only when it is complete. A new temporary file
+    // is created exclusively in the same folder (never an existing name, never through a link);
+    // replace() renames it over `name`, and until then a file of that name stays as it is. On
+    // SIGINT, SIGTERM or SIGHUP the temporary file is removed before the signal takes its usual
+    // course. Standard output ("-") and an existing output that is not a regular file (a device,
+    // a pipe) are written in place, as openWrite does.
+    void openReplacing(const char* name);
     void write(const void* buffer, uint32_t n);
+    // Sets the position of the next write (outputs that can seek only).
+    void seek(uint64_t position);
+    // Ends an output opened with openReplacing: closes it and, for a temporary file, gives it
+    // the permission bits and times of the file `original` (the default bits when it is null or
+    // "-"), then renames it over its final name.
+    void replace(const char* original);
+    // Closes the output; a temporary file that has not replaced its final name is removed.
+    // The destructor does the same.
+    void discard();
     void close();
 
     bool isOpen() const { return handle != InputFile::kInvalidHandle; }
+    // The temporary file's name while one is being written, else null.
+    const char* temporaryName() const { return finalName ? realName : nullptr; }
 
-    char* realName = nullptr;
+    char* realName = nullptr;   // the name opened: the temporary file's while there is one
+    char* finalName = nullptr;  // the name a temporary file replaces
     FileHandle handle = InputFile::kInvalidHandle;
     bool standard = false;
 };

@@ -5,10 +5,17 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "foundation/allocator.h"
 #include "foundation/exception.h"
@@ -25,6 +32,17 @@ char* copyName(const char* name) {
     return copy;
 }
 
+// Started with a console stream closed, the process would get that stream's number for a
+// file, and the console messages would be written into the file: move it above them.
+int keepOffConsole(int fd) {
+    if (fd > STDERR_FILENO) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    int error = errno;
+    ::close(fd);
+    if (moved < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(error));
+    return moved;
+}
+
 // Opens a named file; a directory is refused as the system refuses to open one as a file.
 int openNamed(const char* name, int flags) {
     int fd;
@@ -32,15 +50,7 @@ int openNamed(const char* name, int flags) {
         fd = ::open(name, flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
-    // Started with a console stream closed, the process would get that stream's number for the
-    // file, and the console messages would be written into the file.
-    if (fd <= STDERR_FILENO) {
-        int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        int error = errno;
-        ::close(fd);
-        if (moved < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(error));
-        fd = moved;
-    }
+    fd = keepOffConsole(fd);
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
@@ -58,6 +68,78 @@ void closeHandle(int& handle, bool standard, char*& realName) {
     }
     release(realName);
     realName = nullptr;
+}
+
+// The temporary output being written, if any: removed by the signal handler below. One output is
+// written at a time, so one slot serves the whole process.
+char gUnfinishedOutput[4096];
+volatile sig_atomic_t gHaveUnfinishedOutput = 0;
+
+void removeUnfinishedOutput(int signalNumber) {
+    if (gHaveUnfinishedOutput) unlink(gUnfinishedOutput);
+    // The signal ends the process as it would have without us, with the usual exit status.
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void watchSignals() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current;
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+        struct sigaction handler = {};
+        handler.sa_handler = removeUnfinishedOutput;
+        sigemptyset(&handler.sa_mask);
+        sigaction(signalNumber, &handler, nullptr);
+    }
+}
+
+void setUnfinishedOutput(const char* name) {
+    gHaveUnfinishedOutput = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!name) return;
+    snprintf(gUnfinishedOutput, sizeof gUnfinishedOutput, "%s", name);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    gHaveUnfinishedOutput = 1;
+}
+
+// Blocks the watched signals while a temporary file becomes the output, so that a signal finds
+// either the temporary file or the finished output, never a removed output.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set, &previous);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
+private:
+    sigset_t previous;
+};
+
+// "<folder>/.<name>.XXXXXX": beside the output, so that the rename stays within one file system.
+// A long name is cut so that the temporary name stays within the system's limit.
+std::string temporaryNameFor(const char* name, uint32_t serial) {
+    std::string path = name;
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.size() > 200) base.resize(200);
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char suffix[7];
+    for (int i = 0; i < 6; ++i) {
+        suffix[i] = kLetters[serial % 62];
+        serial /= 62;
+    }
+    suffix[6] = '\0';
+    return folder + "." + base + "." + suffix;
 }
 
 }  // namespace
@@ -127,8 +209,7 @@ void InputFile::close() {
 }
 
 OutputFile::~OutputFile() {
-    if (isOpen() && !standard) ::close(handle);
-    release(realName);
+    discard();
 }
 
 void OutputFile::openWrite(const char* name) {
@@ -148,6 +229,93 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
+void OutputFile::openReplacing(const char* name) {
+    struct stat info;
+    if (strcmp(name, "-") == 0 || (stat(name, &info) == 0 && !S_ISREG(info.st_mode))) {
+        openWrite(name);
+        return;
+    }
+    watchSignals();
+    std::random_device entropy;
+    uint32_t serial = entropy() ^ static_cast<uint32_t>(getpid());
+    for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
+        std::string temporary = temporaryNameFor(name, serial);
+        // O_EXCL with O_CREAT never follows a link and never opens a file that exists.
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EINTR) continue;
+        if (fd < 0 && errno == EEXIST && attempt < 100) continue;
+        if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
+        setUnfinishedOutput(temporary.c_str());
+        try {
+            handle = keepOffConsole(fd);
+            standard = false;
+            realName = copyName(temporary.c_str());
+            finalName = copyName(name);
+        } catch (...) {
+            if (isOpen()) ::close(handle);
+            handle = InputFile::kInvalidHandle;
+            unlink(temporary.c_str());
+            setUnfinishedOutput(nullptr);
+            release(realName);
+            realName = nullptr;
+            throw;
+        }
+        return;
+    }
+}
+
+void OutputFile::seek(uint64_t position) {
+    if (position > static_cast<uint64_t>(INT64_MAX) ||
+        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
+        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
+    }
+}
+
+void OutputFile::replace(const char* original) {
+    if (!finalName) {
+        close();
+        return;
+    }
+    struct stat source;
+    if (original && strcmp(original, "-") != 0 && stat(original, &source) == 0) {
+        // As archivers do: the copy keeps the original's permissions and times. Failing to set
+        // them (a file system without them) does not fail the output.
+        (void)fchmod(handle, source.st_mode & 07777);
+        const struct timespec times[2] = {source.st_atim, source.st_mtim};
+        (void)futimens(handle, times);
+    }
+    int fd = handle;
+    handle = InputFile::kInvalidHandle;
+    if (::close(fd) != 0 && errno != EINTR) {
+        int error = errno;
+        discard();
+        throwError(IOERROR, "CloseHandle", static_cast<uint32_t>(error));
+    }
+    SignalsHeld held;
+    if (rename(realName, finalName) != 0) {
+        int error = errno;
+        discard();
+        throwError(IOERROR, "MoveFileEx", static_cast<uint32_t>(error));
+    }
+    setUnfinishedOutput(nullptr);
+    release(realName);
+    release(finalName);
+    realName = finalName = nullptr;
+}
+
+void OutputFile::discard() {
+    if (isOpen() && !standard) ::close(handle);
+    handle = InputFile::kInvalidHandle;
+    if (finalName) {
+        SignalsHeld held;
+        unlink(realName);
+        setUnfinishedOutput(nullptr);
+    }
+    release(realName);
+    release(finalName);
+    realName = finalName = nullptr;
+}
+
 void OutputFile::write(const void* buffer, uint32_t n) {
     uint32_t done = 0;
     while (done < n) {
@@ -163,6 +331,10 @@ void OutputFile::write(const void* buffer, uint32_t n) {
 }
 
 void OutputFile::close() {
+    if (finalName) {
+        discard();  // never left half-way: an unfinished temporary output goes
+        return;
+    }
     closeHandle(handle, standard, realName);
 }
 

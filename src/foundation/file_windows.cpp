@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "foundation/allocator.h"
 #include "foundation/exception.h"
@@ -66,6 +67,47 @@ void closeHandle(FileHandle& handle, bool standard, char*& realName) {
     }
     release(realName);
     realName = nullptr;
+}
+
+// The temporary output being written, if any, removed when the console is interrupted. One
+// output is written at a time, so one slot serves the whole process.
+char gUnfinishedOutput[MAX_PATH * 4];
+volatile HANDLE gUnfinishedHandle = INVALID_HANDLE_VALUE;
+volatile LONG gHaveUnfinishedOutput = 0;
+
+BOOL WINAPI removeUnfinishedOutput(DWORD) {
+    if (InterlockedExchange(&gHaveUnfinishedOutput, 0)) {
+        CloseHandle(gUnfinishedHandle);
+        DeleteFileA(gUnfinishedOutput);
+    }
+    return FALSE;  // then the usual handling ends the process
+}
+
+void setUnfinishedOutput(const char* name, HANDLE handle) {
+    static bool installed = false;
+    if (!installed) installed = SetConsoleCtrlHandler(removeUnfinishedOutput, TRUE) != 0;
+    InterlockedExchange(&gHaveUnfinishedOutput, 0);
+    if (!name) return;
+    snprintf(gUnfinishedOutput, sizeof gUnfinishedOutput, "%s", name);
+    gUnfinishedHandle = handle;
+    InterlockedExchange(&gHaveUnfinishedOutput, 1);
+}
+
+// "<folder>\.<name>.XXXXXX": beside the output, so that the move stays within one volume.
+std::string temporaryNameFor(const char* name, uint32_t serial) {
+    std::string path = name;
+    size_t slash = path.find_last_of("\\/:");
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.size() > 200) base.resize(200);
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char suffix[7];
+    for (int i = 0; i < 6; ++i) {
+        suffix[i] = kLetters[serial % 62];
+        serial /= 62;
+    }
+    suffix[6] = '\0';
+    return folder + "." + base + "." + suffix;
 }
 
 }  // namespace
@@ -142,8 +184,7 @@ void InputFile::close() {
 }
 
 OutputFile::~OutputFile() {
-    if (isOpen() && !standard) CloseHandle(toHandle(handle));
-    release(realName);
+    discard();
 }
 
 void OutputFile::openWrite(const char* name) {
@@ -163,6 +204,106 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
+void OutputFile::openReplacing(const char* name) {
+    if (strcmp(name, "-") == 0) {
+        openWrite(name);
+        return;
+    }
+    // An existing device (NUL, a console, a pipe) is written in place.
+    HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        bool device = GetFileType(probe) != FILE_TYPE_DISK;
+        CloseHandle(probe);
+        if (device) {
+            openWrite(name);
+            return;
+        }
+    }
+    uint32_t serial = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
+        std::string temporary = temporaryNameFor(name, serial);
+        HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
+            throwError(FILENOTFOUND, "CreateFile", error);
+        }
+        handle = fromHandle(h);
+        standard = false;
+        setUnfinishedOutput(temporary.c_str(), h);
+        try {
+            realName = copyName(temporary.c_str());
+            finalName = copyName(name);
+        } catch (...) {
+            setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+            CloseHandle(h);
+            handle = InputFile::kInvalidHandle;
+            DeleteFileA(temporary.c_str());
+            release(realName);
+            realName = nullptr;
+            throw;
+        }
+        return;
+    }
+}
+
+void OutputFile::seek(uint64_t position) {
+    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(toHandle(handle), static_cast<LONG>(static_cast<uint32_t>(position)), &high,
+                               FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER) {
+        DWORD error = GetLastError();
+        if (error != NO_ERROR) throwError(IOERROR, "SetFilePointer", error);
+    }
+}
+
+void OutputFile::replace(const char* original) {
+    if (!finalName) {
+        close();
+        return;
+    }
+    HANDLE h = toHandle(handle);
+    if (original && strcmp(original, "-") != 0) {
+        // As archivers do: the copy keeps the original's times.
+        HANDLE source = CreateFileA(original, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        FILETIME created, accessed, written;
+        if (source != INVALID_HANDLE_VALUE) {
+            if (GetFileTime(source, &created, &accessed, &written))
+                SetFileTime(h, nullptr, &accessed, &written);
+            CloseHandle(source);
+        }
+    }
+    setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    handle = InputFile::kInvalidHandle;
+    if (!CloseHandle(h)) {
+        DWORD error = GetLastError();
+        discard();
+        throwError(IOERROR, "CloseHandle", error);
+    }
+    if (!MoveFileExA(realName, finalName, MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = GetLastError();
+        discard();
+        throwError(IOERROR, "MoveFileEx", error);
+    }
+    release(realName);
+    release(finalName);
+    realName = finalName = nullptr;
+}
+
+void OutputFile::discard() {
+    if (finalName) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    if (isOpen() && !standard) CloseHandle(toHandle(handle));
+    handle = InputFile::kInvalidHandle;
+    if (finalName) DeleteFileA(realName);
+    release(realName);
+    release(finalName);
+    realName = finalName = nullptr;
+}
+
 void OutputFile::write(const void* buffer, uint32_t n) {
     uint32_t done = 0;
     while (done < n) {
@@ -177,6 +318,10 @@ void OutputFile::write(const void* buffer, uint32_t n) {
 }
 
 void OutputFile::close() {
+    if (finalName) {
+        discard();  // never left half-way: an unfinished temporary output goes
+        return;
+    }
     closeHandle(handle, standard, realName);
 }
 

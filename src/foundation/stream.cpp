@@ -119,6 +119,15 @@ OutputStream::~OutputStream() {
 
 void OutputStream::open(const char* name, uint32_t size) {
     file.openWrite(name);
+    allocateBuffer(size);
+}
+
+void OutputStream::openReplacing(const char* name) {
+    file.openReplacing(name);
+    allocateBuffer(kStreamBufferSize);
+}
+
+void OutputStream::allocateBuffer(uint32_t size) {
     startBuffer = static_cast<uint8_t*>(allocate(size));
     if (!startBuffer) throwError(OUTOFMEMORY, "startBuffer", size);
     bufferSize = size;
@@ -163,9 +172,31 @@ void OutputStream::writeU16(uint16_t v) {
     write(bytes, 2);
 }
 
+void OutputStream::patch(uint64_t position, const void* bytes, uint32_t n) {
+    flush();
+    file.seek(position);
+    file.write(bytes, n);
+    file.seek(filePos);
+}
+
 void OutputStream::close() {
     flush();
     file.close();
+    releaseBuffer();
+}
+
+void OutputStream::replace(const char* original) {
+    flush();
+    file.replace(original);
+    releaseBuffer();
+}
+
+void OutputStream::discard() {
+    file.discard();
+    releaseBuffer();
+}
+
+void OutputStream::releaseBuffer() {
     release(startBuffer);
     startBuffer = nullptr;
     cur = nullptr;

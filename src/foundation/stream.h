@@ -56,6 +56,8 @@ public:
     OutputStream& operator=(const OutputStream&) = delete;
 
     void open(const char* name, uint32_t bufferSize = kStreamBufferSize);
+    // An output that appears under `name` only when complete (OutputFile::openReplacing).
+    void openReplacing(const char* name);
     void putByte(uint8_t b) {
         if (free == 0) flush();
         *cur++ = b;
@@ -65,7 +67,14 @@ public:
     void writeU32(uint32_t v);
     void writeU16(uint16_t v);
     void flush();
+    // Writes `n` bytes at the earlier `position`, leaving the stream's own position unchanged
+    // (outputs that can seek only).
+    void patch(uint64_t position, const void* bytes, uint32_t n);
     void close();
+    // Flushes and ends an output opened with openReplacing (OutputFile::replace).
+    void replace(const char* original);
+    // Drops what is buffered and ends the output; an unfinished temporary file is removed.
+    void discard();
     // Bytes handed to the stream so far, buffered ones included.
     uint64_t position() const { return filePos + (bufferSize - free); }
 
@@ -75,6 +84,10 @@ public:
     uint32_t bufferSize = 0;
     uint64_t filePos = 0;
     OutputFile file;
+
+private:
+    void allocateBuffer(uint32_t size);
+    void releaseBuffer();
 };
 
 }  // namespace elq

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -98,6 +100,49 @@ TEST(File, SizeAndSeekBeyondFourGibibytes) {
     EXPECT_EQ(std::string(buffer, 4), "MARK");
     in.seek(size - 3);
     EXPECT_EQ(in.read(buffer, 8), 3u);
+}
+
+// An output replaces its name only when finished: before, the old file is untouched and the work
+// sits in one temporary file beside it; discarded, nothing is left; finished, it takes the
+// original's permission bits and times. A device is written in place.
+TEST(File, ReplacingOutputs) {
+    test::TempDir dir;
+    const std::string target = dir.write("out.elq", "old"), original = dir.write("in.wav", "source");
+    ASSERT_EQ(chmod(original.c_str(), 0640), 0);
+    const struct timespec times[2] = {{1000000000, 0}, {1200000000, 5}};
+    ASSERT_EQ(utimensat(AT_FDCWD, original.c_str(), times, 0), 0);
+    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir.path("")), {}); };
+    for (bool finish : {false, true}) {
+        OutputFile out;
+        out.openReplacing(target.c_str());
+        out.write("new", 3);
+        ASSERT_NE(out.temporaryName(), nullptr);
+        EXPECT_EQ(std::filesystem::path(out.temporaryName()).parent_path(),
+                  std::filesystem::path(target).parent_path());
+        EXPECT_EQ(entries(), 3);
+        EXPECT_EQ(dir.read("out.elq"), "old");
+        if (finish) {
+            out.replace(original.c_str());
+        } else {
+            out.discard();
+        }
+        EXPECT_EQ(entries(), 2);
+    }
+    EXPECT_EQ(dir.read("out.elq"), "new");
+    struct stat info;
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1200000000);
+    {
+        OutputFile unfinished;
+        unfinished.openReplacing(dir.path("fresh.elq").c_str());
+    }  // destroyed without replace(): removed
+    EXPECT_EQ(entries(), 2);
+    OutputFile device;
+    device.openReplacing("/dev/null");
+    EXPECT_EQ(device.temporaryName(), nullptr);
+    device.write("x", 1);
+    device.replace(nullptr);
 }
 
 }  // namespace
