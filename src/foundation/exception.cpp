@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -89,7 +90,7 @@ const char* Exception::format() const {
             append(used, detail);
             break;
         case UNKNOWN:
-            snprintf(detail, sizeof detail, "\ndescription: %s", name);
+            snprintf(detail, sizeof detail, "\ndescription: %s", text[0] ? text : name);
             append(used, detail);
             break;
     }
@@ -98,6 +99,15 @@ const char* Exception::format() const {
 
 void throwError(ErrorCode code, const char* name, uint64_t value) {
     throw Exception(code, "Unknown", 0, name, value);
+}
+
+void throwDescribed(const char* format, ...) {
+    Exception e(UNKNOWN, "Unknown", 0, "", 0);
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(e.text, sizeof e.text, format, arguments);
+    va_end(arguments);
+    throw e;
 }
 
 }  // namespace elq

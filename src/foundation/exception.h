@@ -15,6 +15,10 @@ enum ErrorCode : uint32_t {
     UNKNOWN = 6,
 };
 
+// An UNKNOWN failure whose description is composed printf-style, for reports that name a place
+// (a block and its offset).
+[[noreturn]] void throwDescribed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Carries a code and its details; `name` is a static text (system function, variable or
 // description). `value` is the system error number or, for OUTOFMEMORY, the requested bytes.
 class Exception {
@@ -31,6 +35,10 @@ public:
     int32_t line;
     const char* name;
     uint64_t value;
+
+private:
+    friend void throwDescribed(const char* format, ...);
+    char text[192] = {};  // a description composed at the raise site, used instead of `name`
 };
 
 // Every raise site of the program reports file "Unknown" and line 0.

@@ -24,6 +24,11 @@ TEST(ExceptionReport, DetailLineByCode) {
         {{static_cast<ErrorCode>(7), "Unknown", 0, "whatever", 5}, "Exception 7 in file Unknown, line 0"}};
     for (const auto& [exception, text] : cases)
         EXPECT_EQ(exception.format(), text);
+    try {
+        throwDescribed("damaged block %u at byte %llu", 3u, 1ull << 40);
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.format(), head + "description: damaged block 3 at byte 1099511627776");
+    }
     // The report buffer holds 2048 bytes with the terminator: long texts are cut, not written past it.
     const std::string longName(5000, 'x');
     EXPECT_EQ(Exception(UNKNOWN, "Unknown", 0, longName.c_str(), 0).format(),
