@@ -15,6 +15,7 @@
 #include "frontend/output_name.h"
 #include "frontend/stream_decoder.h"
 #include "frontend/worker_pool.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 

@@ -15,6 +15,7 @@
 #include "frontend/output_name.h"
 #include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
+#include "wave/sample_type.h"
 #include "wave/wave_reader.h"
 
 namespace elq {

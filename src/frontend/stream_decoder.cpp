@@ -9,6 +9,7 @@
 #include "prediction/sample_normalizer.h"
 #include "prediction/stereo_predictor.h"
 #include "residual/residual_coder.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "foundation/exception.h"
-#include "frontend/container.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 namespace {
