@@ -10,6 +10,7 @@
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
+#include "frontend/block_format.h"
 #include "frontend/container.h"
 #include "frontend/options.h"
 #include "frontend/output_name.h"

@@ -11,6 +11,7 @@
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
+#include "frontend/block_format.h"
 #include "frontend/container.h"
 #include "frontend/output_name.h"
 #include "frontend/worker_pool.h"
@@ -96,20 +97,6 @@ struct LoopSettings {
     bool optimize;
 };
 
-uint32_t encodeBlock(const LoopSettings& s, const BlockInput& block, MemoryLengthSeed& seed,
-                     const LoopProgress& progress) {
-    if (s.channels == 1) {
-        return s.optimize
-                   ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed, progress)
-                   : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength, s.adaptationLength,
-                                     s.family, progress);
-    }
-    return s.optimize ? encodeStereoBlockOptimized(block, s.order, s.crossOrder, s.solveInterval, s.opt1,
-                                                   s.opt2, seed, progress)
-                      : encodeStereoBlock(block, s.order, s.crossOrder, s.solveInterval, s.memoryLength,
-                                          s.adaptationLength, s.family, progress);
-}
-
 // The memory-length seed of a single-threaded run: one variable from block to block.
 class SequentialSeed : public MemoryLengthSeed {
 public:
@@ -136,10 +123,6 @@ struct BlockBuffers {
         reader.stream.readMin(area.data(), count * bytes, count * bytes);
         convertSamples(area.data(), count, bytes, samples.data());
     }
-    BlockInput input(uint32_t count, uint32_t bits, uint32_t sampleType) {
-        return {samples.data(), count,     residues.data(), area.data(), static_cast<uint32_t>(area.size()),
-                bits,           sampleType};
-    }
 };
 
 // The blocks of a file as they go through encoding, read and written by the calling thread.
@@ -151,6 +134,37 @@ struct BlockPlan {
     }
 };
 
+// Codes the `count` values of `buffers` into one block at the start of its area: the loop
+// writes the payload behind the room for the head, which is then filled in. Returns the
+// block's bytes.
+uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers& buffers, uint32_t count,
+                     MemoryLengthSeed& seed, const LoopProgress& progress) {
+    uint8_t* area = buffers.area.data();
+    if (buffers.area.size() < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
+    const BlockInput block{buffers.samples.data(),
+                           count,
+                           buffers.residues.data(),
+                           area + kBlockHeadSize,
+                           static_cast<uint32_t>(buffers.area.size()) - kBlockHeadSize,
+                           plan.bits};
+    EncodedPayload payload;
+    if (s.channels == 1) {
+        payload = s.optimize ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed,
+                                                        progress)
+                             : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength,
+                                               s.adaptationLength, s.family, progress);
+    } else {
+        payload = s.optimize ? encodeStereoBlockOptimized(block, s.order, s.crossOrder, s.solveInterval,
+                                                          s.opt1, s.opt2, seed, progress)
+                             : encodeStereoBlock(block, s.order, s.crossOrder, s.solveInterval,
+                                                 s.memoryLength, s.adaptationLength, s.family, progress);
+    }
+    const uint32_t channelCode = s.channels == 2 ? 1 : 0;
+    writeBlockHead(area, payload.length, count,
+                   packBlockWord(plan.sampleType, channelCode, 0, 0, payload.family));
+    return kBlockHeadSize + payload.length;
+}
+
 void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
                         const LoopSettings& settings, bool silent) {
     CompressProgress progress;
@@ -161,8 +175,7 @@ void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buf
         buffers.read(reader, n, plan.bytes);
         progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
         progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
-        uint32_t length =
-            encodeBlock(settings, buffers.input(n, plan.bits, plan.sampleType), seed, progress.loop());
+        uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
         out.write(buffers.area.data(), length);
     }
 }
@@ -285,13 +298,12 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             slot.percent = 0;
             slot.pool = &pool;
             pool.submit(slot, [&slot, &plan, &settings, &pool, &chain] {
-                BlockInput input = slot.buffers.input(slot.count, plan.bits, plan.sampleType);
                 if (settings.optimize) {
                     ChainedSeed seed(pool, chain, slot.block);
-                    slot.length = encodeBlock(settings, input, seed, slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, seed, slot.loop());
                 } else {
                     SequentialSeed unused;
-                    slot.length = encodeBlock(settings, input, unused, slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, unused, slot.loop());
                 }
             });
             ++nextRead;

@@ -1,7 +1,6 @@
 #include "prediction/encoding_loops.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
@@ -17,16 +16,9 @@ constexpr uint32_t kMemoryLengthCount = 23;
 constexpr uint32_t kTrialAdaptationLength = 12;
 constexpr uint32_t kMinimumSegment = 4000;
 
-void putU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 // The mono and stereo objects behind one shape, so that both loops share one body.
 struct MonoKit {
-    static constexpr uint32_t channelCode = 0;
+    static constexpr bool stereo = false;
     static constexpr const char* predictorName = "ipmop";
     using Predictor = MonoPredictorEncoder;
 
@@ -49,7 +41,7 @@ struct MonoKit {
 };
 
 struct StereoKit {
-    static constexpr uint32_t channelCode = 1;
+    static constexpr bool stereo = true;
     static constexpr const char* predictorName = "ipsop";
     using Predictor = StereoPredictorEncoder;
 
@@ -73,26 +65,13 @@ struct StereoKit {
     }
 };
 
-// Finishes the range encoder and puts the head in front of its output.
-uint32_t frameBlock(const BlockInput& block, RangeEncoder& encoder, uint32_t channelCode, uint32_t family) {
-    encoder.finish();
-    writeBlockHead(block.output, encoder.dataCount, block.count,
-                   packBlockWord(block.sampleTypeCode, channelCode, 0, 0, family));
-    return encoder.dataCount + kBlockHeadSize;
-}
-
-void startEncoder(const BlockInput& block, RangeEncoder& encoder) {
-    if (block.capacity < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
-    encoder.start(block.output + kBlockHeadSize, block.capacity - kBlockHeadSize, kBlockFirstByte);
-}
-
 template <class Kit>
-uint32_t encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength, uint32_t adaptationLength,
-                     uint32_t family, const LoopProgress& progress) {
+EncodedPayload encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength,
+                           uint32_t adaptationLength, uint32_t family, const LoopProgress& progress) {
     RangeEncoder encoder;
-    startEncoder(block, encoder);
+    encoder.start(block.output, block.capacity, kBlockFirstByte);
     kit.normalize(block, encoder);
-    Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::channelCode == 1);
+    Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::stereo);
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
     progress.setStage(0, 99);
     kit.configure(*predictor, memoryLength, progress.sink());
@@ -103,10 +82,10 @@ uint32_t encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength, u
     residual->setParameters(adaptationLength, kit.width);
     residual->writeParameters(encoder);
     residual->encodeBlock(block.residues, block.count, encoder);
-    uint32_t length = frameBlock(block, encoder, Kit::channelCode, family);
+    encoder.finish();
     progress.setStage(100, 100);
     progress.show();
-    return length;
+    return {encoder.dataCount, family};
 }
 
 // A segment of `count / divisor` values, whole frames, in the middle of the block; short
@@ -187,14 +166,13 @@ private:
 };
 
 template <class Kit>
-uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
-                         MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
+                               MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
     RangeEncoder encoder;
-    startEncoder(block, encoder);
+    encoder.start(block.output, block.capacity, kBlockFirstByte);
     kit.normalize(block, encoder);
-    bool stereo = Kit::channelCode == 1;
-    Owned<ResidualEncoder> energy = createResidualEncoder(0, stereo);
-    Owned<ResidualEncoder> golomb = createResidualEncoder(1, stereo);
+    Owned<ResidualEncoder> energy = createResidualEncoder(0, Kit::stereo);
+    Owned<ResidualEncoder> golomb = createResidualEncoder(1, Kit::stereo);
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
     ResidualEncoder* families[2] = {energy.get(), golomb.get()};
 
@@ -303,21 +281,13 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
     chosen.setParameters(bestAdaptation, kit.width);
     chosen.writeParameters(encoder);
     chosen.encodeBlock(block.residues, block.count, encoder);
-    uint32_t length = frameBlock(block, encoder, Kit::channelCode, bestFamily);
+    encoder.finish();
     progress.setStage(100, 100);
     progress.show();
-    return length;
+    return {encoder.dataCount, bestFamily};
 }
 
 }  // namespace
-
-void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord) {
-    memcpy(head, "COMP", 4);
-    putU32(head + 4, payloadLength + 12);
-    memcpy(head + 8, "NONE", 4);
-    putU32(head + 12, count);
-    putU32(head + 16, blockWord);
-}
 
 double naturalLog(double x) {
     if (!(x > 0) || std::isinf(x)) return std::log(x);
@@ -380,46 +350,47 @@ SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& be
     return s0 < s1 ? SearchLog::STOP : SearchLog::RIGHT;
 }
 
-uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
-                         const LoopProgress& progress) {
+EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                               uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                               const LoopProgress& progress) {
     MonoKit kit(order, 0, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
-                                  const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                        uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
+                                        const LoopProgress& progress, SearchLog* log) {
     SeedVariable seed(lastMemoryLength);
     return encodeMonoBlockOptimized(block, order, solveInterval, opt1, opt2, seed, progress, log);
 }
 
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
-                                  const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                        uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                        const LoopProgress& progress, SearchLog* log) {
     MonoKit kit(order, 0, solveInterval);
     return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
 }
 
-uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
-                           uint32_t family, const LoopProgress& progress) {
+EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                 uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                                 uint32_t family, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                    SearchLog* log) {
+EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                          uint32_t& lastMemoryLength, const LoopProgress& progress,
+                                          SearchLog* log) {
     SeedVariable seed(lastMemoryLength);
     return encodeStereoBlockOptimized(block, order, crossOrder, solveInterval, opt1, opt2, seed, progress,
                                       log);
 }
 
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                          MemoryLengthSeed& seed, const LoopProgress& progress,
+                                          SearchLog* log) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
 }
