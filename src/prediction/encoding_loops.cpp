@@ -103,21 +103,21 @@ Segment middleSegment(uint32_t count, uint32_t divisor) {
 
 // Double-double arithmetic from the four basic operations alone (no fused multiply-add),
 // carrying about 106 bits: enough to round the logarithms and powers of the search correctly.
-struct Wide {
+struct DoubleDouble {
     double hi, lo;
 };
 
-Wide twoSum(double a, double b) {
+DoubleDouble twoSum(double a, double b) {
     double s = a + b, bb = s - a;
     return {s, (a - (s - bb)) + (b - bb)};
 }
 
-Wide quickTwoSum(double a, double b) {
+DoubleDouble quickTwoSum(double a, double b) {
     double s = a + b;
     return {s, b - (s - a)};
 }
 
-Wide twoProduct(double a, double b) {
+DoubleDouble twoProduct(double a, double b) {
     auto split = [](double v, double& hi, double& lo) {
         double c = 134217729.0 * v;  // 2^27 + 1
         hi = c - (c - v);
@@ -129,45 +129,72 @@ Wide twoProduct(double a, double b) {
     return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
 }
 
-Wide operator+(Wide a, Wide b) {
-    Wide s = twoSum(a.hi, b.hi), t = twoSum(a.lo, b.lo);
+DoubleDouble operator+(DoubleDouble a, DoubleDouble b) {
+    DoubleDouble s = twoSum(a.hi, b.hi), t = twoSum(a.lo, b.lo);
     s = quickTwoSum(s.hi, s.lo + t.hi);
     return quickTwoSum(s.hi, s.lo + t.lo);
 }
 
-Wide operator*(Wide a, Wide b) {
-    Wide p = twoProduct(a.hi, b.hi);
+DoubleDouble operator*(DoubleDouble a, DoubleDouble b) {
+    DoubleDouble p = twoProduct(a.hi, b.hi);
     return quickTwoSum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
 }
 
-Wide operator/(Wide a, Wide b) {
+DoubleDouble operator/(DoubleDouble a, DoubleDouble b) {
     double q1 = a.hi / b.hi;
-    Wide r = a + b * Wide{-q1, 0};
+    DoubleDouble r = a + b * DoubleDouble{-q1, 0};
     double q2 = r.hi / b.hi;
-    r = r + b * Wide{-q2, 0};
-    return quickTwoSum(q1, q2) + Wide{r.hi / b.hi, 0};
+    r = r + b * DoubleDouble{-q2, 0};
+    return quickTwoSum(q1, q2) + DoubleDouble{r.hi / b.hi, 0};
 }
 
-const Wide kLn2 = {0.6931471805599453, 2.3190468138462996e-17};
+const DoubleDouble kLn2 = {0.6931471805599453, 2.3190468138462996e-17};
 
 double log2Of(double v) {
     return naturalLog(v) * 1.4426950408889634;
 }
 
-// The seed of a single-threaded run: one variable carried from block to block.
-class SeedVariable : public MemoryLengthSeed {
-public:
-    explicit SeedVariable(uint32_t& lastMemoryLength) : value(lastMemoryLength) {}
-    uint32_t start() override { return value; }
-    void chosen(uint32_t winner) override { value = winner; }
+// What a fit of three tried memory lengths says: the optimum lies between them (found), or the
+// search moves on to the left or right, or it stops.
+enum Verdict { FOUND, LEFT, RIGHT, STOP };
 
-private:
-    uint32_t& value;
-};
+// The parabola fit over the three consecutive table indices first..first+2 with their costs;
+// gives the verdict and, when found, the estimated optimum.
+Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
+    bestLength = 0;
+    bestCost = 0;
+    const double x0 = log2Of(kMemoryLengths[first]), x1 = log2Of(kMemoryLengths[first + 1]),
+                 x2 = log2Of(kMemoryLengths[first + 2]);
+    const double y0 = log2Of(costs[0]), y1 = log2Of(costs[1]), y2 = log2Of(costs[2]);
+    const double d0 = (x0 - x1) * (x0 - x2), d1 = (x0 - x1) * (x1 - x2), d2 = (x2 - x0) * (x2 - x1);
+    double a = 0;
+    bool usable = d0 != 0 && d1 != 0 && d2 != 0;
+    if (usable) {
+        a = y0 / d0 - y1 / d1 + y2 / d2;
+        usable = a > 0;
+    }
+    if (usable) {
+        double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
+        double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
+        double x = -b / (2 * a);
+        bestLength = std::floor(powerOfTwo(x) + 0.5);
+        bestCost = std::floor(powerOfTwo((a * x + b) * x + c) + 0.5);
+        double left = kMemoryLengths[first > 0 ? first - 1 : 0];
+        double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
+        if (bestLength < left) return LEFT;
+        if (bestLength > right) return RIGHT;
+        return FOUND;
+    }
+    // No usable parabola: judge by the shape of the three costs.
+    uint32_t s0 = costs[0], s1 = costs[1], s2 = costs[2];
+    if (s0 <= s1 && s1 <= s2) return LEFT;
+    if (s0 > s1) return s1 < s2 ? STOP : RIGHT;
+    return s0 < s1 ? STOP : RIGHT;
+}
 
 template <class Kit>
 EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
-                               MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
+                               MemoryLengthSeed& seed, const LoopProgress& progress) {
     RangeEncoder encoder;
     encoder.start(block.output, block.capacity, kBlockFirstByte);
     kit.normalize(block, encoder);
@@ -187,7 +214,6 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
         predictor->predictBlock(block.samples + trial.start, trial.length, block.residues);
         energy->setParameters(kTrialAdaptationLength, kit.width);
         cost[index] = energy->estimateSize(block.residues, trial.length);
-        if (log) log->trials.push_back({index, cost[index]});
     };
 
     // Everything above depends on this block alone; the search depends on the blocks before it.
@@ -211,33 +237,28 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
     }
 
     double bestLength = 0, bestCost = 0;
-    auto fit = [&]() {
-        SearchLog::Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
-        if (log) log->fits.push_back({first, verdict, bestLength, bestCost});
-        return verdict;
-    };
-    SearchLog::Verdict verdict = fit();
+    Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
     uint32_t iterations = 0;
     for (; iterations < 6; ++iterations) {
         double stageLow = iterations + 300 / stages;
-        if (verdict == SearchLog::LEFT) {
+        if (verdict == LEFT) {
             if (lowest == 0) break;
             first = --lowest;
             tryIndex(lowest, stageLow, stageLow + 1);
-        } else if (verdict == SearchLog::RIGHT) {
+        } else if (verdict == RIGHT) {
             if (highest == kMemoryLengthCount - 1) break;
             first = ++highest - 2;
             tryIndex(highest, stageLow, stageLow + 1);
         } else {
             break;
         }
-        verdict = fit();
+        verdict = fitTriple(first, cost + first, bestLength, bestCost);
     }
 
     // The fitted optimum stands unless a tried length did strictly better.
     uint32_t winner;
     double incumbent;
-    if (verdict == SearchLog::FOUND && bestLength >= 2 && bestLength <= 4096) {
+    if (verdict == FOUND && bestLength >= 2 && bestLength <= 4096) {
         winner = static_cast<uint32_t>(bestLength);
         incumbent = bestCost;
     } else {
@@ -251,7 +272,6 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
         }
     }
     seed.chosen(winner);
-    if (log) log->winner = winner;
 
     progress.setStage(iterations + 300 / stages, 98);
     kit.configure(*predictor, winner, progress.sink());
@@ -267,7 +287,6 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
         for (uint16_t adaptation : kAdaptationLengths) {
             families[family]->setParameters(adaptation, kit.width);
             uint32_t size = families[family]->estimateSize(block.residues + choice.start, choice.length);
-            if (log) log->candidates.push_back({family, adaptation, size});
             if (size < best) {
                 best = size;
                 bestFamily = family;
@@ -298,11 +317,12 @@ double naturalLog(double x) {
         --e;
     }
     // ln f = 2 atanh(s) = 2 (s + s^3/3 + s^5/5 + ...) with s = (f - 1) / (f + 1), |s| < 0.172.
-    Wide s = Wide{f - 1.0, 0} / twoSum(f, 1.0), s2 = s * s, series = {0, 0};
+    DoubleDouble s = DoubleDouble{f - 1.0, 0} / twoSum(f, 1.0), s2 = s * s, series = {0, 0};
     for (int k = 21; k >= 1; --k)
-        series = Wide{1.0, 0} / Wide{2.0 * k + 1, 0} + series * s2;
-    Wide logF = s * (Wide{1.0, 0} + series * s2);
-    Wide result = Wide{static_cast<double>(e), 0} * kLn2 + Wide{2 * logF.hi, 2 * logF.lo};
+        series = DoubleDouble{1.0, 0} / DoubleDouble{2.0 * k + 1, 0} + series * s2;
+    DoubleDouble logF = s * (DoubleDouble{1.0, 0} + series * s2);
+    DoubleDouble result =
+        DoubleDouble{static_cast<double>(e), 0} * kLn2 + DoubleDouble{2 * logF.hi, 2 * logF.lo};
     return result.hi + result.lo;
 }
 
@@ -312,42 +332,10 @@ double powerOfTwo(double v) {
     if (v < -1100) return 0.0;
     double k = std::nearbyint(v);
     // 2^f = e^(f ln 2) with |f ln 2| <= 0.35, by its Taylor series.
-    Wide t = Wide{v - k, 0} * kLn2, sum = {1.0, 0};
+    DoubleDouble t = DoubleDouble{v - k, 0} * kLn2, sum = {1.0, 0};
     for (int n = 25; n >= 1; --n)
-        sum = Wide{1.0, 0} + t / Wide{static_cast<double>(n), 0} * sum;
+        sum = DoubleDouble{1.0, 0} + t / DoubleDouble{static_cast<double>(n), 0} * sum;
     return std::ldexp(sum.hi + sum.lo, static_cast<int>(k));
-}
-
-SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
-    bestLength = 0;
-    bestCost = 0;
-    const double x0 = log2Of(kMemoryLengths[first]), x1 = log2Of(kMemoryLengths[first + 1]),
-                 x2 = log2Of(kMemoryLengths[first + 2]);
-    const double y0 = log2Of(costs[0]), y1 = log2Of(costs[1]), y2 = log2Of(costs[2]);
-    const double d0 = (x0 - x1) * (x0 - x2), d1 = (x0 - x1) * (x1 - x2), d2 = (x2 - x0) * (x2 - x1);
-    double a = 0;
-    bool usable = d0 != 0 && d1 != 0 && d2 != 0;
-    if (usable) {
-        a = y0 / d0 - y1 / d1 + y2 / d2;
-        usable = a > 0;
-    }
-    if (usable) {
-        double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
-        double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
-        double x = -b / (2 * a);
-        bestLength = std::floor(powerOfTwo(x) + 0.5);
-        bestCost = std::floor(powerOfTwo((a * x + b) * x + c) + 0.5);
-        double left = kMemoryLengths[first > 0 ? first - 1 : 0];
-        double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
-        if (bestLength < left) return SearchLog::LEFT;
-        if (bestLength > right) return SearchLog::RIGHT;
-        return SearchLog::FOUND;
-    }
-    // No usable parabola: judge by the shape of the three costs.
-    uint32_t s0 = costs[0], s1 = costs[1], s2 = costs[2];
-    if (s0 <= s1 && s1 <= s2) return SearchLog::LEFT;
-    if (s0 > s1) return s1 < s2 ? SearchLog::STOP : SearchLog::RIGHT;
-    return s0 < s1 ? SearchLog::STOP : SearchLog::RIGHT;
 }
 
 EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
@@ -358,17 +346,10 @@ EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t
 }
 
 EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                        uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
-                                        const LoopProgress& progress, SearchLog* log) {
-    SeedVariable seed(lastMemoryLength);
-    return encodeMonoBlockOptimized(block, order, solveInterval, opt1, opt2, seed, progress, log);
-}
-
-EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
                                         uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
-                                        const LoopProgress& progress, SearchLog* log) {
+                                        const LoopProgress& progress) {
     MonoKit kit(order, 0, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress);
 }
 
 EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
@@ -380,19 +361,9 @@ EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32
 
 EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                           uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                          uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                          SearchLog* log) {
-    SeedVariable seed(lastMemoryLength);
-    return encodeStereoBlockOptimized(block, order, crossOrder, solveInterval, opt1, opt2, seed, progress,
-                                      log);
-}
-
-EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                          MemoryLengthSeed& seed, const LoopProgress& progress,
-                                          SearchLog* log) {
+                                          MemoryLengthSeed& seed, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress);
 }
 
 }  // namespace elq

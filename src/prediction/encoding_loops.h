@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "prediction/mono_predictor.h"
 
@@ -31,30 +30,6 @@ struct LoopProgress {
         if (report) report(context, 0.0);
     }
     ProgressSink sink() const { return {report, context}; }
-};
-
-// What the optimizing search did, for diagnostics and tests.
-struct SearchLog {
-    enum Verdict { FOUND, LEFT, RIGHT, STOP };
-    struct Trial {
-        uint32_t index;
-        uint32_t cost;
-    };
-    struct Fit {
-        uint32_t first;
-        Verdict verdict;
-        double bestLength;
-        double bestCost;
-    };
-    struct Candidate {
-        uint32_t family;
-        uint32_t adaptationLength;
-        uint32_t cost;
-    };
-    std::vector<Trial> trials;
-    std::vector<Fit> fits;
-    uint32_t winner = 0;
-    std::vector<Candidate> candidates;
 };
 
 // The block shape shared by all four loops.
@@ -88,37 +63,25 @@ protected:
     ~MemoryLengthSeed() = default;
 };
 
-// Each writes the payload of one block at the start of `output`. The optimizing loops
-// with `lastMemoryLength` start their search from it and leave the winner in it.
+// Each writes the payload of one block at the start of `output`. The optimizing loops start
+// their memory-length search from `seed` and hand their winner back to it.
 EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
                                uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
                                const LoopProgress& progress);
 EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                        uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
-                                        const LoopProgress& progress, SearchLog* log = nullptr);
+                                        uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                        const LoopProgress& progress);
 EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                  uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
                                  uint32_t family, const LoopProgress& progress);
 EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
                                           uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                          uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                          SearchLog* log = nullptr);
-EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                        uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
-                                        const LoopProgress& progress, SearchLog* log = nullptr);
-EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                          MemoryLengthSeed& seed, const LoopProgress& progress,
-                                          SearchLog* log = nullptr);
+                                          MemoryLengthSeed& seed, const LoopProgress& progress);
 
 // The natural logarithm and the power of two of the search, correctly rounded in all but
 // vanishingly rare cases and computed from the four basic operations only, so that every
 // platform and processor finds the same memory length (library versions differ in the last bit).
 double naturalLog(double x);
 double powerOfTwo(double v);
-
-// The parabola fit of the memory-length search over the three consecutive table indices
-// first..first+2 with their costs; gives the verdict and, when found, the estimated optimum.
-SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost);
 
 }  // namespace elq
