@@ -14,6 +14,7 @@
 #include "frontend/container.h"
 #include "frontend/options.h"
 #include "frontend/output_name.h"
+#include "frontend/progress_line.h"
 #include "frontend/stream_decoder.h"
 #include "frontend/worker_pool.h"
 #include "wave/sample_type.h"
@@ -55,7 +56,8 @@ uint8_t* packValues(const int32_t* values, uint32_t count, uint32_t bytes, uint8
 // Writes decoded values in the block's sample type and keeps the progress line.
 class WaveWriter : public BlockSink {
 public:
-    WaveWriter(OutputStream& out, uint32_t total, bool silent) : out_(out), total_(total), silent_(silent) {}
+    WaveWriter(OutputStream& out, uint32_t total, ProgressLine& line)
+        : out_(out), total_(total), line_(line) {}
 
     // What the header says is still to come bounds every block: a damaged head must not make
     // the decoder produce without bound.
@@ -100,28 +102,15 @@ public:
     }
 
     // Shows `done` values of the whole file (finished blocks and parts of blocks) as per cent.
-    void show(double done) {
-        if (silent_) return;
-        double p = done * 100 / (static_cast<double>(total_) + 1);
-        if (p - lastShown_ >= 1.0) {
-            fprintf(stderr, "\rDecompressing %7.1f%%", p);
-            lastShown_ = p;
-        }
-    }
+    void show(double done) { line_.show(done * 100 / (static_cast<double>(total_) + 1)); }
     uint64_t samplesDone() const { return samplesDone_; }
-    bool silent() const { return silent_; }
 
     static void report(void* context, double fraction) {
         auto* self = static_cast<WaveWriter*>(context);
-        if (self->silent_) return;
         double d = static_cast<double>(self->total_) + 1;
         double lo = static_cast<double>(self->samplesDone_) * 100 / d;
         double hi = (static_cast<double>(self->samplesDone_) + self->blockCount_) * 100 / d;
-        double p = (hi - lo) * fraction + lo;
-        if (p - self->lastShown_ >= 1.0) {
-            fprintf(stderr, "\rDecompressing %7.1f%%", p);
-            self->lastShown_ = p;
-        }
+        self->line_.show((hi - lo) * fraction + lo);
     }
     ProgressSink progress() { return {&WaveWriter::report, this}; }
 
@@ -131,11 +120,10 @@ private:
 
     OutputStream& out_;
     uint32_t total_;
-    bool silent_;
+    ProgressLine& line_;
     uint32_t bytes_ = 0;
     uint32_t blockCount_ = 0;
     uint64_t samplesDone_ = 0;
-    double lastShown_ = 0;
 };
 
 // Decodes the block at the stream's position as one thread does; false when no block starts here.
@@ -232,7 +220,6 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
     uint32_t first = 0, queued = 0;  // the ring of slots in flight
 
     auto tick = [&] {
-        if (writer.silent()) return;
         double done = static_cast<double>(writer.samplesDone());
         for (uint32_t i = 0; i < queued; ++i) {
             const DecodeSlot& slot = *slots[(first + i) % inFlight];
@@ -328,7 +315,8 @@ bool decompress(const char* source, const char* name) {
     out.open(name);
     ContainerHeader header = readHeaderFields(in);
     copyHeadSection(in, out);
-    WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), silent);
+    ProgressLine line("Decompressing", silent);
+    WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), line);
     try {
         uint32_t workers = threadCount(options);
         if (workers <= 1 || !decodeInParallel(in, writer, workers)) {

@@ -14,6 +14,7 @@
 #include "frontend/block_format.h"
 #include "frontend/container.h"
 #include "frontend/output_name.h"
+#include "frontend/progress_line.h"
 #include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
 #include "wave/sample_type.h"
@@ -23,11 +24,11 @@ namespace elq {
 
 namespace {
 
-// The console line of one file: the block's share of the file and the loop's stage within
-// the block map a stage fraction to a per-cent value of the whole file.
+// The progress of one thread: the block's share of the file and the loop's stage within the
+// block map a stage fraction to a per-cent value of the whole file.
 struct CompressProgress {
-    bool silent = false;
-    double blockLow = 0, blockHigh = 0, stageLow = 0, stageHigh = 0, lastShown = 0;
+    ProgressLine& line;
+    double blockLow = 0, blockHigh = 0, stageLow = 0, stageHigh = 0;
 
     static void stage(void* context, double low, double high) {
         auto* self = static_cast<CompressProgress*>(context);
@@ -36,14 +37,10 @@ struct CompressProgress {
     }
     static void report(void* context, double fraction) {
         auto* self = static_cast<CompressProgress*>(context);
-        if (self->silent) return;
         double p = ((self->stageHigh - self->stageLow) * fraction + self->stageLow) * 0.01 *
                        (self->blockHigh - self->blockLow) +
                    self->blockLow;
-        if (p - self->lastShown >= 1.0) {
-            fprintf(stderr, "\rCompressing %7.1f%%", p);
-            self->lastShown = p;
-        }
+        self->line.show(p);
     }
     LoopProgress loop() { return {this, &CompressProgress::stage, &CompressProgress::report}; }
 };
@@ -166,9 +163,8 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
 }
 
 void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
-                        const LoopSettings& settings, bool silent) {
-    CompressProgress progress;
-    progress.silent = silent;
+                        const LoopSettings& settings, ProgressLine& line) {
+    CompressProgress progress{line};
     SequentialSeed seed;
     for (uint32_t b = 0; b < plan.blocks; ++b) {
         uint32_t n = plan.countOf(b);
@@ -260,24 +256,18 @@ private:
 // Returns false, having done nothing, when the system grants no thread.
 bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                       std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
-                      const LoopSettings& settings, bool silent) {
+                      const LoopSettings& settings, ProgressLine& line) {
     const uint32_t inFlight = static_cast<uint32_t>(slots.size());
     SearchChain chain;
     // Declared after everything its jobs use: leaving this function stops and joins the workers first.
     WorkerPool pool(workers);
     if (pool.size() == 0) return false;
-    double lastShown = 0;
     uint32_t nextRead = 0, nextWrite = 0;
     auto tick = [&] {
-        if (silent) return;
         double sum = nextWrite * 100.0;
         for (uint32_t b = nextWrite; b < nextRead; ++b)
             sum += slots[b % inFlight]->percent.load(std::memory_order_relaxed);
-        double p = sum / plan.blocks;
-        if (p - lastShown >= 1.0) {
-            fprintf(stderr, "\rCompressing %7.1f%%", p);
-            lastShown = p;
-        }
+        line.show(sum / plan.blocks);
     };
     std::exception_ptr readFailure;
     while (nextWrite < plan.blocks) {
@@ -355,6 +345,7 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
                                 static_cast<uint32_t>(s.opt2),
                                 s.opt1 != 0 && s.opt2 != 0};
     const bool silent = options.silent != 0;
+    ProgressLine line("Compressing", silent);
 
     // More workers than blocks would only cost memory; one block or one thread runs as always.
     uint32_t workers = threadCount(options);
@@ -376,10 +367,10 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
                            static_cast<uint8_t>(channels), reader.nSamplesPerSec};
     writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
     if (workers > 1) {
-        if (!encodeInParallel(reader, out, workers, slots, plan, settings, silent))
-            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, silent);
+        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line))
+            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line);
     } else {
-        encodeSequentially(reader, out, *single, plan, settings, silent);
+        encodeSequentially(reader, out, *single, plan, settings, line);
     }
     if (!silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
