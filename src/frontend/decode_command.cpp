@@ -12,7 +12,6 @@
 #include "foundation/stream.h"
 #include "frontend/block_format.h"
 #include "frontend/container.h"
-#include "frontend/options.h"
 #include "frontend/output_name.h"
 #include "frontend/progress_line.h"
 #include "frontend/stream_decoder.h"
@@ -300,9 +299,7 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
     }
 }
 
-bool decompress(const char* source, const char* name) {
-    const ProgramOptions& options = programOptions();
-    bool silent = options.silent != 0;
+bool decompress(const char* source, const char* name, const CommandSettings& settings) {
     InputStream in;
     in.open(source);
     // The magic is checked before the output is created, so that a file that is not ours
@@ -315,11 +312,10 @@ bool decompress(const char* source, const char* name) {
     out.open(name);
     ContainerHeader header = readHeaderFields(in);
     copyHeadSection(in, out);
-    ProgressLine line("Decompressing", silent);
+    ProgressLine line("Decompressing", settings.silent);
     WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), line);
     try {
-        uint32_t workers = threadCount(options);
-        if (workers <= 1 || !decodeInParallel(in, writer, workers)) {
+        if (settings.threads <= 1 || !decodeInParallel(in, writer, settings.threads)) {
             while (decodeOneBlock(in, writer)) {
             }
         }
@@ -330,13 +326,13 @@ bool decompress(const char* source, const char* name) {
     copyTailSection(in, out);
     in.close();
     out.close();
-    if (!silent) fputs("\rDecompression done.    \n\n", stderr);
+    if (!settings.silent) fputs("\rDecompression done.    \n\n", stderr);
     return true;
 }
 
 }  // namespace
 
-bool decodeFile(const char* source, const char* output) {
+bool decodeFile(const char* source, const char* output, const CommandSettings& settings) {
     if (strcmp(source, "-") == 0) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
@@ -347,12 +343,12 @@ bool decodeFile(const char* source, const char* output) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }
-    if (!programOptions().silent) {
+    if (!settings.silent) {
         fprintf(stderr, "ELQ: <%s>\n", source);
         fprintf(stderr, "WAV: <%s>\n", name.text);
     }
     try {
-        return decompress(source, name.text);
+        return decompress(source, name.text, settings);
     } catch (const Exception& e) {
         fprintf(stderr, "\n%s\n", e.format());
         return false;

@@ -309,10 +309,10 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
     return true;
 }
 
-bool compress(const char* source, const char* name, const EncoderSettings& s) {
-    const ProgramOptions& options = programOptions();
+bool compress(const char* source, const char* name, const CommandSettings& command) {
+    const EncoderSettings& s = command.encoder;
     WaveReader reader;
-    if (!reader.open(source, options.verbose != 0)) {
+    if (!reader.open(source, command.verbose)) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
     }
@@ -344,11 +344,10 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
                                 static_cast<uint32_t>(s.opt1),
                                 static_cast<uint32_t>(s.opt2),
                                 s.opt1 != 0 && s.opt2 != 0};
-    const bool silent = options.silent != 0;
-    ProgressLine line("Compressing", silent);
+    ProgressLine line("Compressing", command.silent);
 
     // More workers than blocks would only cost memory; one block or one thread runs as always.
-    uint32_t workers = threadCount(options);
+    uint32_t workers = command.threads;
     if (workers > plan.blocks) workers = plan.blocks;
     // Declared before the pool, so that the workers are stopped before the buffers go.
     std::vector<std::unique_ptr<BlockSlot>> slots;
@@ -372,7 +371,7 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
     } else {
         encodeSequentially(reader, out, *single, plan, settings, line);
     }
-    if (!silent) fputs("\rCompression done.    \n\n", stderr);
+    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
@@ -385,9 +384,9 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
 
 }  // namespace
 
-bool encodeFile(const char* source, const char* output, const EncoderSettings& given) {
-    EncoderSettings settings = given;
-    applyDefaults(settings);
+bool encodeFile(const char* source, const char* output, const CommandSettings& given) {
+    CommandSettings settings = given;
+    applyDefaults(settings.encoder);
     if ((strcmp(source, "-") == 0 && !output) || (output && strcmp(output, "-") == 0)) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
@@ -398,7 +397,7 @@ bool encodeFile(const char* source, const char* output, const EncoderSettings& g
         fputs("Source and destination must be different\n", stderr);
         return false;
     }
-    if (!programOptions().silent) {
+    if (!settings.silent) {
         fprintf(stderr, "WAV: <%s>\n", source);
         fprintf(stderr, "ELQ: <%s>\n", name.text);
     }

@@ -187,8 +187,8 @@ void printUsage(FILE* stream) {
         stream);
 }
 
-uint32_t threadCount(const ProgramOptions& options) {
-    if (options.threads > 0) return static_cast<uint32_t>(options.threads);
+uint32_t threadCount(int32_t requested) {
+    if (requested > 0) return static_cast<uint32_t>(requested);
     unsigned cores = std::thread::hardware_concurrency();  // 0 when unknown
 #if defined(__linux__)
     // The cores this process may run on, which a container or `taskset` may narrow.
