@@ -25,6 +25,10 @@ namespace {
 // Raised by the writer for a block whose sample type has no output format.
 struct TypeNotImplemented {};
 
+// Raised on a worker for a block it leaves to the sequential decoder, which decodes it in its
+// turn with the output and report one thread gives.
+struct DecodeSequentially {};
+
 // Bytes of one output value in the WAVE file, 0 for a type without an output format.
 uint32_t bytesPerValue(uint32_t sampleType) {
     switch (sampleType) {
@@ -166,7 +170,7 @@ public:
     explicit SlotSink(DecodeSlot& slot) : slot(slot) {}
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
         uint32_t bytes = bytesPerValue(sampleType);
-        if (bytes == 0 || count != slot.count) throw TypeNotImplemented{};  // left to the sequential decoder
+        if (bytes == 0 || count != slot.count) throw DecodeSequentially{};
         if (slot.decoded.size() < static_cast<size_t>(count) * bytes)
             slot.decoded.reset(static_cast<size_t>(count) * bytes, "data");
         slot.bytesPerValue = bytes;
@@ -175,7 +179,7 @@ public:
         left = count;
     }
     void putSamples(const int32_t* values, uint32_t count) override {
-        if (count > left) throw TypeNotImplemented{};  // never from an intact decoder; keeps `end` inside
+        if (count > left) throw DecodeSequentially{};  // never from an intact decoder; keeps `end` inside
         end = packValues(values, count, slot.bytesPerValue, end);
         left -= count;
         slot.pieces.push_back(count);
