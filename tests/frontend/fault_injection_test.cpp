@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/elq_blocks.h"
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
@@ -140,25 +141,19 @@ TEST(ShortSource, WaveSourceCutShort) {
 TEST(ShortSource, CompressedFileCutAnywhere) {
     TempDir dir;
     const std::string wave = writeThreeBlockFiles(dir), elq = dir.read("x.elq");
-    auto u32 = [&](size_t at) {
-        uint32_t v = 0;
-        for (int k = 0; k < 4; ++k)
-            v |= static_cast<uint32_t>(static_cast<uint8_t>(elq[at + k])) << (8 * k);
-        return v;
-    };
     std::vector<size_t> cuts = {0, 3, 21, 27, 28, 50};
-    size_t at = 28 + u32(24);
-    int blocks = 0;
-    for (; elq.compare(at, 4, "COMP") == 0; at += 8 + u32(at + 4), ++blocks) {
+    const std::vector<test::BlockAt> blocks = test::blocksOf(elq);
+    ASSERT_EQ(blocks.size(), 3u);
+    for (const test::BlockAt& block : blocks) {
         for (size_t offset : {size_t{0}, size_t{7}, size_t{13}, size_t{20}, size_t{21}})
-            cuts.push_back(at + offset);
-        cuts.push_back(at + 8 + u32(at + 4) / 2);
-        cuts.push_back(at + 8 + u32(at + 4) - 1);
+            cuts.push_back(block.offset + offset);
+        cuts.push_back(block.offset + 8 + block.head.length / 2);
+        cuts.push_back(block.end() - 1);
     }
-    ASSERT_EQ(blocks, 3);
-    ASSERT_EQ(elq.compare(at, 4, "TAIL"), 0);
+    const size_t tail = blocks.back().end();
+    ASSERT_EQ(elq.compare(tail, 4, "TAIL"), 0);
     for (size_t offset : {size_t{0}, size_t{4}, size_t{8}, size_t{12}})
-        cuts.push_back(at + offset);
+        cuts.push_back(tail + offset);
     for (size_t cut : cuts) {
         SCOPED_TRACE(cut);
         dir.write("cut.elq", elq.substr(0, cut));
@@ -218,12 +213,8 @@ TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     ASSERT_EQ(runElq(words(kFastBlocks + "x.wav"), dir).exitCode, 0);
     const std::string elq = dir.read("x.elq");
     std::vector<size_t> blockEnds;
-    for (size_t at = elq.find("COMP"); at != std::string::npos; at = elq.find("COMP", at + 4)) {
-        uint32_t length = 0;
-        for (int k = 0; k < 4; ++k)
-            length |= static_cast<uint32_t>(static_cast<uint8_t>(elq[at + 4 + k])) << (8 * k);
-        blockEnds.push_back(at + 8 + length);
-    }
+    for (const test::BlockAt& block : test::blocksOf(elq))
+        blockEnds.push_back(block.end());
     ASSERT_EQ(blockEnds.size(), 3u);
     ASSERT_GT(blockEnds[0] / 2, size_t{1} << 17);  // far more than a pipe holds is still to come
     const std::string oneThread = kFastBlocks + "--threads 1 ";
