@@ -52,10 +52,12 @@ void expectPrefixOrAbsent(const TempDir& dir, const std::string& name, const std
 
 // Three blocks under kFastBlocks and a trailing chunk, encoded into x.elq; returns the WAVE bytes.
 std::string writeThreeBlockFiles(const TempDir& dir) {
-    std::string wave = test::waveText(Signal::Tones, 8, 1, 1000001) + std::string("LIST\x06\0\0\0INFOab", 14);
-    const uint32_t riffSize = static_cast<uint32_t>(wave.size() - 8);
-    for (int k = 0; k < 4; ++k)
-        wave[4 + k] = static_cast<char>(riffSize >> (8 * k));
+    const test::Bytes bytes = test::WaveBuilder()
+                                  .format({.channels = 1, .blockAlign = 1, .bits = 8})
+                                  .chunk("data", test::pcmSignal(Signal::Tones, 8, 1, 1000001))
+                                  .chunk("LIST", {'I', 'N', 'F', 'O', 'a', 'b'})
+                                  .build();
+    const std::string wave(bytes.begin(), bytes.end());
     dir.write("x.wav", wave);
     EXPECT_EQ(runElq(words(kFastBlocks + "x.wav"), dir).exitCode, 0);
     return wave;
@@ -212,24 +214,22 @@ TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     dir.write("x.wav", wave);
     ASSERT_EQ(runElq(words(kFastBlocks + "x.wav"), dir).exitCode, 0);
     const std::string elq = dir.read("x.elq");
-    std::vector<size_t> blockEnds;
-    for (const test::BlockAt& block : test::blocksOf(elq))
-        blockEnds.push_back(block.end());
-    ASSERT_EQ(blockEnds.size(), 3u);
-    ASSERT_GT(blockEnds[0] / 2, size_t{1} << 17);  // far more than a pipe holds is still to come
+    const std::vector<test::BlockAt> blocks = test::blocksOf(elq);
+    ASSERT_EQ(blocks.size(), 3u);
+    ASSERT_GT(blocks[0].end() / 2, size_t{1} << 17);  // far more than a pipe holds is still to come
     const std::string oneThread = kFastBlocks + "--threads 1 ";
 
     dir.write("shrinks.wav", wave);
     auto [run, written] =
-        runIntoFifo(oneThread + "shrinks.wav --output a.elq", dir, "a.elq", blockEnds[0] / 2,
+        runIntoFifo(oneThread + "shrinks.wav --output a.elq", dir, "a.elq", blocks[0].end() / 2,
                     [&] { truncate(dir.path("shrinks.wav").c_str(), 44 + 441000 + 1000); });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kEndOfFile);
-    EXPECT_TRUE(sameBytes(written, elq.substr(0, blockEnds[0])));
+    EXPECT_TRUE(sameBytes(written, elq.substr(0, blocks[0].end())));
 
     dir.write("vanishes.wav", wave);
     std::tie(run, written) =
-        runIntoFifo(oneThread + "vanishes.wav --output b.elq", dir, "b.elq", blockEnds[0] / 2,
+        runIntoFifo(oneThread + "vanishes.wav --output b.elq", dir, "b.elq", blocks[0].end() / 2,
                     [&] { std::filesystem::remove(dir.path("vanishes.wav")); });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(sameBytes(written, elq));
@@ -238,7 +238,7 @@ TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     dir.write("shrinks.elq", elq);
     std::tie(run, written) =
         runIntoFifo("--silent --threads 1 shrinks.elq --output c.wav", dir, "c.wav", 100000,
-                    [&] { truncate(dir.path("shrinks.elq").c_str(), blockEnds[1] + 100); });
+                    [&] { truncate(dir.path("shrinks.elq").c_str(), blocks[1].end() + 100); });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kEndOfFile);
     EXPECT_TRUE(wave.starts_with(written));

@@ -1,8 +1,7 @@
-// The blocks of an ELQ file's bytes, found as the decoder finds them: from behind the "HEAD"
-// section, one head after the other, through the block format's own parser.
+// The blocks of an ELQ file's bytes as the decoder finds them: from behind the "HEAD" section,
+// one head after the other by their length fields, read by the block format's own parser.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,16 +16,13 @@ struct BlockAt {
     size_t end() const { return offset + 8 + head.length; }
 };
 
-// Follows the length fields up to the first place that holds no complete block head.
+// Up to the first place that holds no complete block head.
 inline std::vector<BlockAt> blocksOf(const std::string& elq) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(elq.data());
+    const auto* b = reinterpret_cast<const uint8_t*>(elq.data());
+    size_t at = kHeadDataOffset + (b[24] | b[25] << 8 | b[26] << 16 | size_t{b[27]} << 24);
     std::vector<BlockAt> blocks;
-    if (elq.size() < kHeadDataOffset) return blocks;
-    size_t at = kHeadDataOffset;
-    for (int k = 0; k < 4; ++k)  // plus the stored length in front of the "HEAD" bytes
-        at += static_cast<size_t>(bytes[kHeadDataOffset - 4 + k]) << (8 * k);
     BlockHead head;
-    for (; at + kBlockHeadSize <= elq.size() && parseBlockHead(bytes + at, head); at += 8 + head.length)
+    for (; at + kBlockHeadSize <= elq.size() && parseBlockHead(b + at, head); at += 8 + head.length)
         blocks.push_back({at, head});
     return blocks;
 }
