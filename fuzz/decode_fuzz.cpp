@@ -7,6 +7,7 @@
 #include "frontend/container.h"
 #include "frontend/stream_decoder.h"
 #include "fuzz_support.h"
+#include "wave/sample_type.h"
 #include "wave/wave_test_support.h"
 
 namespace elq::fuzz {

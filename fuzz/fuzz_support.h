@@ -32,9 +32,6 @@ inline constexpr Target kTargets[] = {
     {"round_trip", roundTrip},
 };
 
-// Called once per process before the first input: no console output from the library.
-void prepareProcess();
-
 // Writes a seed corpus for every target into `directory`/<target name>/.
 void writeSeeds(const std::string& directory);
 
@@ -54,6 +51,9 @@ const std::string& scratchDirectory();
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, std::span<const uint8_t> bytes);
+
+// The commands' settings for the targets: no console output, the threads "--threads 0" gives.
+CommandSettings quietSettings(const EncoderSettings& encoder);
 
 // Encodes the WAVE file `wave` twice with `settings` and decodes it: the decoded file must be
 // `expected` and both encodings identical (no state carried between files, nothing uninitialised).

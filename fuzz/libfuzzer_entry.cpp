@@ -3,11 +3,6 @@
 
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    elq::fuzz::prepareProcess();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const auto run = [] {
         for (const elq::fuzz::Target& target : elq::fuzz::kTargets)

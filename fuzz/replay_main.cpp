@@ -39,7 +39,6 @@ int replay(const fs::path& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    elq::fuzz::prepareProcess();
     if (argc == 3 && strcmp(argv[1], "--write-seeds") == 0) {
         elq::fuzz::writeSeeds(argv[2]);
         return 0;

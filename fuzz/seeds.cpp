@@ -48,7 +48,7 @@ void writeSeeds(const std::string& directory) {
 
         writeFile(wavePath, wave);
         for (const auto& [mode, settings] : modes) {
-            FUZZ_CHECK(encodeFile(wavePath.c_str(), elqPath.c_str(), settings));
+            FUZZ_CHECK(encodeFile(wavePath.c_str(), elqPath.c_str(), quietSettings(settings)));
             const Bytes elq = readFile(elqPath);
             save("decode_container", name + "_" + mode + ".elq", elq);
             // decode_blocks: total and layout in three bytes, then everything behind the "HEAD" section.

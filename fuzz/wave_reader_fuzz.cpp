@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "foundation/exception.h"
-#include "frontend/container.h"
 #include "fuzz_support.h"
 #include "wave/wave_reader.h"
 

@@ -3,7 +3,7 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
-JOBS=2  # the machines are shared; never build with more
+JOBS=${JOBS:-2}  # the machines are shared: two unless the environment says otherwise
 
 # Installs the given packages with apt-get (only possible as root; anyone else is told what to
 # install and the script ends). Nothing to do without arguments.
@@ -37,4 +37,13 @@ ensure_packages() {
 build_release() {
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$BUILD" -j"$JOBS" "$@"
+}
+
+# Fails when a C++ source of src, tests, bench or fuzz is not as clang-format writes it.
+check_format() {
+    ensure_packages clang-format
+    echo "== clang-format"
+    local sources
+    mapfile -t sources < <(cd "$ROOT" && find src tests bench fuzz -name '*.h' -o -name '*.cpp')
+    (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
 }

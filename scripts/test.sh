@@ -3,7 +3,8 @@
 # Usage: scripts/test.sh [--sanitize] [--full]
 #   --sanitize  also builds with address and undefined-behaviour sanitizers (build/sanitize) and
 #               runs the whole suite there, the replay of saved fuzz inputs included.
-#   --full      also checks formatting, implies --sanitize, and lets tests run their longer cases.
+#   --full      also checks formatting, implies --sanitize, and runs the full cross-check of
+#               compilers, optimization levels and platforms (scripts/crosscheck.sh).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -14,7 +15,7 @@ for arg in "$@"; do
         --full) full=1 sanitize=1 ;;
         --sanitize) sanitize=1 ;;
         -h | --help)
-            sed -n '2,6p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+            sed -n '2,7p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
             exit 0
             ;;
         *)
@@ -24,20 +25,13 @@ for arg in "$@"; do
     esac
 done
 
-if [ "$full" -eq 1 ]; then
-    ensure_packages clang-format
-    export ELQ_FULL_TESTS=1
-else
-    ensure_packages
-fi
+ensure_packages
 
 build_release
 (cd "$BUILD" && ctest --output-on-failure -j"$JOBS")
 
 if [ "$full" -eq 1 ]; then
-    echo "== clang-format"
-    mapfile -t sources < <(cd "$ROOT" && find src tests bench fuzz -name '*.h' -o -name '*.cpp' 2>/dev/null)
-    (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
+    check_format
 fi
 if [ "$sanitize" -eq 1 ]; then
     echo "== sanitizer build (address, undefined behaviour)"

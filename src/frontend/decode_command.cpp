@@ -10,11 +10,13 @@
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
+#include "frontend/block_format.h"
 #include "frontend/container.h"
-#include "frontend/options.h"
 #include "frontend/output_name.h"
+#include "frontend/progress_line.h"
 #include "frontend/stream_decoder.h"
 #include "frontend/worker_pool.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 
@@ -22,6 +24,10 @@ namespace {
 
 // Raised by the writer for a block whose sample type has no output format.
 struct TypeNotImplemented {};
+
+// Raised on a worker for a block it leaves to the sequential decoder, which decodes it in its
+// turn with the output and report one thread gives.
+struct DecodeSequentially {};
 
 // Bytes of one output value in the WAVE file, 0 for a type without an output format.
 uint32_t bytesPerValue(uint32_t sampleType) {
@@ -53,7 +59,8 @@ uint8_t* packValues(const int32_t* values, uint32_t count, uint32_t bytes, uint8
 // Writes decoded values in the block's sample type and keeps the progress line.
 class WaveWriter : public BlockSink {
 public:
-    WaveWriter(OutputStream& out, uint32_t total, bool silent) : out_(out), total_(total), silent_(silent) {}
+    WaveWriter(OutputStream& out, uint32_t total, ProgressLine& line)
+        : out_(out), total_(total), line_(line) {}
 
     // What the header says is still to come bounds every block: a damaged head must not make
     // the decoder produce without bound.
@@ -98,28 +105,15 @@ public:
     }
 
     // Shows `done` values of the whole file (finished blocks and parts of blocks) as per cent.
-    void show(double done) {
-        if (silent_) return;
-        double p = done * 100 / (static_cast<double>(total_) + 1);
-        if (p - lastShown_ >= 1.0) {
-            fprintf(stderr, "\rDecompressing %7.1f%%", p);
-            lastShown_ = p;
-        }
-    }
+    void show(double done) { line_.show(done * 100 / (static_cast<double>(total_) + 1)); }
     uint64_t samplesDone() const { return samplesDone_; }
-    bool silent() const { return silent_; }
 
     static void report(void* context, double fraction) {
         auto* self = static_cast<WaveWriter*>(context);
-        if (self->silent_) return;
         double d = static_cast<double>(self->total_) + 1;
         double lo = static_cast<double>(self->samplesDone_) * 100 / d;
         double hi = (static_cast<double>(self->samplesDone_) + self->blockCount_) * 100 / d;
-        double p = (hi - lo) * fraction + lo;
-        if (p - self->lastShown_ >= 1.0) {
-            fprintf(stderr, "\rDecompressing %7.1f%%", p);
-            self->lastShown_ = p;
-        }
+        self->line_.show((hi - lo) * fraction + lo);
     }
     ProgressSink progress() { return {&WaveWriter::report, this}; }
 
@@ -129,11 +123,10 @@ private:
 
     OutputStream& out_;
     uint32_t total_;
-    bool silent_;
+    ProgressLine& line_;
     uint32_t bytes_ = 0;
     uint32_t blockCount_ = 0;
     uint64_t samplesDone_ = 0;
-    double lastShown_ = 0;
 };
 
 // Decodes the block at the stream's position as one thread does; false when no block starts here.
@@ -177,7 +170,7 @@ public:
     explicit SlotSink(DecodeSlot& slot) : slot(slot) {}
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
         uint32_t bytes = bytesPerValue(sampleType);
-        if (bytes == 0 || count != slot.count) throw TypeNotImplemented{};  // left to the sequential decoder
+        if (bytes == 0 || count != slot.count) throw DecodeSequentially{};
         if (slot.decoded.size() < static_cast<size_t>(count) * bytes)
             slot.decoded.reset(static_cast<size_t>(count) * bytes, "data");
         slot.bytesPerValue = bytes;
@@ -186,7 +179,7 @@ public:
         left = count;
     }
     void putSamples(const int32_t* values, uint32_t count) override {
-        if (count > left) throw TypeNotImplemented{};  // never from an intact decoder; keeps `end` inside
+        if (count > left) throw DecodeSequentially{};  // never from an intact decoder; keeps `end` inside
         end = packValues(values, count, slot.bytesPerValue, end);
         left -= count;
         slot.pieces.push_back(count);
@@ -230,7 +223,6 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
     uint32_t first = 0, queued = 0;  // the ring of slots in flight
 
     auto tick = [&] {
-        if (writer.silent()) return;
         double done = static_cast<double>(writer.samplesDone());
         for (uint32_t i = 0; i < queued; ++i) {
             const DecodeSlot& slot = *slots[(first + i) % inFlight];
@@ -311,9 +303,7 @@ bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
     }
 }
 
-bool decompress(const char* source, const char* name) {
-    const ProgramOptions& options = programOptions();
-    bool silent = options.silent != 0;
+bool decompress(const char* source, const char* name, const CommandSettings& settings) {
     InputStream in;
     in.open(source);
     // The magic is checked before the output is created, so that a file that is not ours
@@ -326,10 +316,10 @@ bool decompress(const char* source, const char* name) {
     out.open(name);
     ContainerHeader header = readHeaderFields(in);
     copyHeadSection(in, out);
-    WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), silent);
+    ProgressLine line("Decompressing", settings.silent);
+    WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), line);
     try {
-        uint32_t workers = threadCount(options);
-        if (workers <= 1 || !decodeInParallel(in, writer, workers)) {
+        if (settings.threads <= 1 || !decodeInParallel(in, writer, settings.threads)) {
             while (decodeOneBlock(in, writer)) {
             }
         }
@@ -340,13 +330,13 @@ bool decompress(const char* source, const char* name) {
     copyTailSection(in, out);
     in.close();
     out.close();
-    if (!silent) fputs("\rDecompression done.    \n\n", stderr);
+    if (!settings.silent) fputs("\rDecompression done.    \n\n", stderr);
     return true;
 }
 
 }  // namespace
 
-bool decodeFile(const char* source, const char* output) {
+bool decodeFile(const char* source, const char* output, const CommandSettings& settings) {
     if (strcmp(source, "-") == 0) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
@@ -357,12 +347,12 @@ bool decodeFile(const char* source, const char* output) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }
-    if (!programOptions().silent) {
+    if (!settings.silent) {
         fprintf(stderr, "ELQ: <%s>\n", source);
         fprintf(stderr, "WAV: <%s>\n", name.text);
     }
     try {
-        return decompress(source, name.text);
+        return decompress(source, name.text, settings);
     } catch (const Exception& e) {
         fprintf(stderr, "\n%s\n", e.format());
         return false;

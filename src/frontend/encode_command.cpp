@@ -11,21 +11,24 @@
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
+#include "frontend/block_format.h"
 #include "frontend/container.h"
 #include "frontend/output_name.h"
+#include "frontend/progress_line.h"
 #include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
+#include "wave/sample_type.h"
 #include "wave/wave_reader.h"
 
 namespace elq {
 
 namespace {
 
-// The console line of one file: the block's share of the file and the loop's stage within
-// the block map a stage fraction to a per-cent value of the whole file.
+// The progress of one thread: the block's share of the file and the loop's stage within the
+// block map a stage fraction to a per-cent value of the whole file.
 struct CompressProgress {
-    bool silent = false;
-    double blockLow = 0, blockHigh = 0, stageLow = 0, stageHigh = 0, lastShown = 0;
+    ProgressLine& line;
+    double blockLow = 0, blockHigh = 0, stageLow = 0, stageHigh = 0;
 
     static void stage(void* context, double low, double high) {
         auto* self = static_cast<CompressProgress*>(context);
@@ -34,14 +37,10 @@ struct CompressProgress {
     }
     static void report(void* context, double fraction) {
         auto* self = static_cast<CompressProgress*>(context);
-        if (self->silent) return;
         double p = ((self->stageHigh - self->stageLow) * fraction + self->stageLow) * 0.01 *
                        (self->blockHigh - self->blockLow) +
                    self->blockLow;
-        if (p - self->lastShown >= 1.0) {
-            fprintf(stderr, "\rCompressing %7.1f%%", p);
-            self->lastShown = p;
-        }
+        self->line.show(p);
     }
     LoopProgress loop() { return {this, &CompressProgress::stage, &CompressProgress::report}; }
 };
@@ -95,20 +94,6 @@ struct LoopSettings {
     bool optimize;
 };
 
-uint32_t encodeBlock(const LoopSettings& s, const BlockInput& block, MemoryLengthSeed& seed,
-                     const LoopProgress& progress) {
-    if (s.channels == 1) {
-        return s.optimize
-                   ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed, progress)
-                   : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength, s.adaptationLength,
-                                     s.family, progress);
-    }
-    return s.optimize ? encodeStereoBlockOptimized(block, s.order, s.crossOrder, s.solveInterval, s.opt1,
-                                                   s.opt2, seed, progress)
-                      : encodeStereoBlock(block, s.order, s.crossOrder, s.solveInterval, s.memoryLength,
-                                          s.adaptationLength, s.family, progress);
-}
-
 // The memory-length seed of a single-threaded run: one variable from block to block.
 class SequentialSeed : public MemoryLengthSeed {
 public:
@@ -135,10 +120,6 @@ struct BlockBuffers {
         reader.stream.readMin(area.data(), count * bytes, count * bytes);
         convertSamples(area.data(), count, bytes, samples.data());
     }
-    BlockInput input(uint32_t count, uint32_t bits, uint32_t sampleType) {
-        return {samples.data(), count,     residues.data(), area.data(), static_cast<uint32_t>(area.size()),
-                bits,           sampleType};
-    }
 };
 
 // The blocks of a file as they go through encoding, read and written by the calling thread.
@@ -150,18 +131,47 @@ struct BlockPlan {
     }
 };
 
+// Codes the `count` values of `buffers` into one block at the start of its area: the loop
+// writes the payload behind the room for the head, which is then filled in. Returns the
+// block's bytes.
+uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers& buffers, uint32_t count,
+                     MemoryLengthSeed& seed, const LoopProgress& progress) {
+    uint8_t* area = buffers.area.data();
+    if (buffers.area.size() < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
+    const BlockInput block{buffers.samples.data(),
+                           count,
+                           buffers.residues.data(),
+                           area + kBlockHeadSize,
+                           static_cast<uint32_t>(buffers.area.size()) - kBlockHeadSize,
+                           plan.bits};
+    EncodedPayload payload;
+    if (s.channels == 1) {
+        payload = s.optimize ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed,
+                                                        progress)
+                             : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength,
+                                               s.adaptationLength, s.family, progress);
+    } else {
+        payload = s.optimize ? encodeStereoBlockOptimized(block, s.order, s.crossOrder, s.solveInterval,
+                                                          s.opt1, s.opt2, seed, progress)
+                             : encodeStereoBlock(block, s.order, s.crossOrder, s.solveInterval,
+                                                 s.memoryLength, s.adaptationLength, s.family, progress);
+    }
+    const uint32_t channelCode = s.channels == 2 ? 1 : 0;
+    writeBlockHead(area, payload.length, count,
+                   packBlockWord(plan.sampleType, channelCode, 0, 0, payload.family));
+    return kBlockHeadSize + payload.length;
+}
+
 void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
-                        const LoopSettings& settings, bool silent) {
-    CompressProgress progress;
-    progress.silent = silent;
+                        const LoopSettings& settings, ProgressLine& line) {
+    CompressProgress progress{line};
     SequentialSeed seed;
     for (uint32_t b = 0; b < plan.blocks; ++b) {
         uint32_t n = plan.countOf(b);
         buffers.read(reader, n, plan.bytes);
         progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
         progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
-        uint32_t length =
-            encodeBlock(settings, buffers.input(n, plan.bits, plan.sampleType), seed, progress.loop());
+        uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
         out.write(buffers.area.data(), length);
     }
 }
@@ -246,24 +256,18 @@ private:
 // Returns false, having done nothing, when the system grants no thread.
 bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                       std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
-                      const LoopSettings& settings, bool silent) {
+                      const LoopSettings& settings, ProgressLine& line) {
     const uint32_t inFlight = static_cast<uint32_t>(slots.size());
     SearchChain chain;
     // Declared after everything its jobs use: leaving this function stops and joins the workers first.
     WorkerPool pool(workers);
     if (pool.size() == 0) return false;
-    double lastShown = 0;
     uint32_t nextRead = 0, nextWrite = 0;
     auto tick = [&] {
-        if (silent) return;
         double sum = nextWrite * 100.0;
         for (uint32_t b = nextWrite; b < nextRead; ++b)
             sum += slots[b % inFlight]->percent.load(std::memory_order_relaxed);
-        double p = sum / plan.blocks;
-        if (p - lastShown >= 1.0) {
-            fprintf(stderr, "\rCompressing %7.1f%%", p);
-            lastShown = p;
-        }
+        line.show(sum / plan.blocks);
     };
     std::exception_ptr readFailure;
     while (nextWrite < plan.blocks) {
@@ -284,13 +288,12 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             slot.percent = 0;
             slot.pool = &pool;
             pool.submit(slot, [&slot, &plan, &settings, &pool, &chain] {
-                BlockInput input = slot.buffers.input(slot.count, plan.bits, plan.sampleType);
                 if (settings.optimize) {
                     ChainedSeed seed(pool, chain, slot.block);
-                    slot.length = encodeBlock(settings, input, seed, slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, seed, slot.loop());
                 } else {
                     SequentialSeed unused;
-                    slot.length = encodeBlock(settings, input, unused, slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, unused, slot.loop());
                 }
             });
             ++nextRead;
@@ -306,10 +309,10 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
     return true;
 }
 
-bool compress(const char* source, const char* name, const EncoderSettings& s) {
-    const ProgramOptions& options = programOptions();
+bool compress(const char* source, const char* name, const CommandSettings& command) {
+    const EncoderSettings& s = command.encoder;
     WaveReader reader;
-    if (!reader.open(source, options.verbose != 0)) {
+    if (!reader.open(source, command.verbose)) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
     }
@@ -341,10 +344,10 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
                                 static_cast<uint32_t>(s.opt1),
                                 static_cast<uint32_t>(s.opt2),
                                 s.opt1 != 0 && s.opt2 != 0};
-    const bool silent = options.silent != 0;
+    ProgressLine line("Compressing", command.silent);
 
     // More workers than blocks would only cost memory; one block or one thread runs as always.
-    uint32_t workers = threadCount(options);
+    uint32_t workers = command.threads;
     if (workers > plan.blocks) workers = plan.blocks;
     // Declared before the pool, so that the workers are stopped before the buffers go.
     std::vector<std::unique_ptr<BlockSlot>> slots;
@@ -363,12 +366,12 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
                            static_cast<uint8_t>(channels), reader.nSamplesPerSec};
     writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
     if (workers > 1) {
-        if (!encodeInParallel(reader, out, workers, slots, plan, settings, silent))
-            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, silent);
+        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line))
+            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line);
     } else {
-        encodeSequentially(reader, out, *single, plan, settings, silent);
+        encodeSequentially(reader, out, *single, plan, settings, line);
     }
-    if (!silent) fputs("\rCompression done.    \n\n", stderr);
+    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
@@ -381,9 +384,9 @@ bool compress(const char* source, const char* name, const EncoderSettings& s) {
 
 }  // namespace
 
-bool encodeFile(const char* source, const char* output, const EncoderSettings& given) {
-    EncoderSettings settings = given;
-    applyDefaults(settings);
+bool encodeFile(const char* source, const char* output, const CommandSettings& given) {
+    CommandSettings settings = given;
+    applyDefaults(settings.encoder);
     if ((strcmp(source, "-") == 0 && !output) || (output && strcmp(output, "-") == 0)) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
@@ -394,7 +397,7 @@ bool encodeFile(const char* source, const char* output, const EncoderSettings& g
         fputs("Source and destination must be different\n", stderr);
         return false;
     }
-    if (!programOptions().silent) {
+    if (!settings.silent) {
         fprintf(stderr, "WAV: <%s>\n", source);
         fprintf(stderr, "ELQ: <%s>\n", name.text);
     }

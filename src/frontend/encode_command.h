@@ -6,6 +6,6 @@
 namespace elq {
 
 // Returns false on any failure, after printing the reason to standard error.
-bool encodeFile(const char* source, const char* output, const EncoderSettings& settings);
+bool encodeFile(const char* source, const char* output, const CommandSettings& settings);
 
 }  // namespace elq

@@ -6,6 +6,7 @@
 #include "foundation/exception.h"
 #include "foundation/stream.h"
 #include "frontend/container.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "foundation/exception.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 
@@ -27,10 +28,6 @@ const char* const kSeekNames[] = {"fast", "normal", "slow"};
 const int32_t kSeekBlockLength[] = {10 * 44100, 20 * 44100, 40 * 44100};
 
 const char* const kChannelConfigNames[] = {"MONO", "STEREO_LR"};
-
-// The misspelt "FOAT32_16" is the word the command line has always accepted.
-const char* const kSampleTypeNames[] = {"UINT8",  "SINT8",  "UINT16",    "SINT16",    "UINT24",    "SINT24",
-                                        "UINT32", "SINT32", "FLOAT32_0", "FOAT32_16", "FLOAT32_24"};
 
 template <size_t N>
 constexpr int countOf(const char* const (&)[N]) {
@@ -190,8 +187,8 @@ void printUsage(FILE* stream) {
         stream);
 }
 
-uint32_t threadCount(const ProgramOptions& options) {
-    if (options.threads > 0) return static_cast<uint32_t>(options.threads);
+uint32_t threadCount(int32_t requested) {
+    if (requested > 0) return static_cast<uint32_t>(requested);
     unsigned cores = std::thread::hardware_concurrency();  // 0 when unknown
 #if defined(__linux__)
     // The cores this process may run on, which a container or `taskset` may narrow.

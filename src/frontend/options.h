@@ -23,6 +23,15 @@ struct EncoderSettings {
     int32_t opt2 = -1;
 };
 
+// What the encode and decode commands take besides the file names; the program fills it from
+// the command line.
+struct CommandSettings {
+    bool silent = false;   // no file names or progress
+    bool verbose = false;  // list the WAVE header fields while encoding
+    uint32_t threads = 1;  // worker threads; 1 runs everything on the calling thread
+    EncoderSettings encoder;
+};
+
 struct ProgramOptions {
     int32_t encode = -1;
     int32_t decode = -1;
@@ -46,9 +55,9 @@ void parseCommandLine(int argc, const char* const* argv);
 void printBanner(FILE* stream);
 void printUsage(FILE* stream);
 
-// The worker threads a command runs with: the "--threads" value, or every available core
-// (at least 1, at most kMaxThreads) when it is 0 or not given.
-uint32_t threadCount(const ProgramOptions& options);
+// The worker threads for a "--threads" value: the value itself, or every available core (at
+// least 1, at most kMaxThreads) for 0 or -1 (not given).
+uint32_t threadCount(int32_t requested);
 
 // Index of the first entry equal to `word` (exact, case-sensitive), or -1.
 int lookupName(const char* word, const char* const* table, int count);

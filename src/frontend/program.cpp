@@ -53,6 +53,8 @@ int dispatch(int argc, const char* const* argv) {
         return 0;
     }
     if (!options.silent) printBanner(stderr);
+    const CommandSettings settings{options.silent != 0, options.verbose != 0, threadCount(options.threads),
+                                   options.settings};
 
     for (int i = 0; i < options.sourceCount; ++i) {
         const char* source = options.sources[i];
@@ -60,9 +62,9 @@ int dispatch(int argc, const char* const* argv) {
         if (options.info == 1) {
             printFileInfo(source, i == 0);  // a listing never changes the exit code
         } else if (options.encode == 1 || endsWithIgnoreCase(source, ".wav")) {
-            if (!encodeFile(source, output, options.settings)) return 1;
+            if (!encodeFile(source, output, settings)) return 1;
         } else if (options.decode == 1 || endsWithIgnoreCase(source, ".elq")) {
-            if (!decodeFile(source, output)) return 1;
+            if (!decodeFile(source, output, settings)) return 1;
         } else {
             fprintf(stderr, "Not yet implemented or unspecified operation for <%s>\n", source);
             return 1;

@@ -1,14 +1,13 @@
 #include "frontend/stream_decoder.h"
 
-#include <cstring>
-
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
-#include "frontend/container.h"
+#include "frontend/block_format.h"
 #include "prediction/mono_predictor.h"
 #include "prediction/sample_normalizer.h"
 #include "prediction/stereo_predictor.h"
 #include "residual/residual_coder.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 
@@ -48,38 +47,15 @@ void decodePieces(RangeDecoder& decoder, Normalizer& normalizer, Predictor& pred
     }
 }
 
-uint32_t littleEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
-bool parseBlockHead(const uint8_t* bytes, BlockHead& head) {
-    if (memcmp(bytes, "COMP", 4) != 0) return false;
-    head.length = littleEndian32(bytes + 4);
-    head.count = littleEndian32(bytes + 12);
-    head.word = littleEndian32(bytes + 16);
-    return true;
-}
-
 uint32_t readCompressedBlock(InputStream& stream, BlockSink& sink, ProgressSink progress) {
-    uint64_t start = stream.position();
-    uint8_t tag[4];
-    if (stream.read(tag, 4) != 4 || memcmp(tag, "COMP", 4) != 0) {
-        stream.seek(start);
-        return 0;
-    }
-    stream.readU32();  // length: the decoder finds the next block by position alone
-    stream.readU32();  // "NONE"
-    uint32_t count = stream.readU32();
-    BlockWord word = unpackBlockWord(stream.readU32());
-    if (word.sampleType >= kSampleTypeCount) throwError(UNKNOWN, "damaged block: unknown sample type");
-    if (word.reserved1 != 0 || word.channelCode > 1)
-        throwError(UNKNOWN, "damaged block: unknown channel layout");
-    if (word.family > 1) throwError(UNKNOWN, "damaged block: unknown residual coder");
-    bool stereo = word.channelCode == 1;
-    if (stereo && count % 2 != 0) throwError(UNKNOWN, "damaged block: odd value count in a stereo block");
+    BlockHead head;
+    if (!readBlockHead(stream, head)) return 0;
+    checkBlockHead(head);
+    const uint32_t count = head.count;
+    const BlockWord& word = head.word;
+    const bool stereo = word.channelCode == 1;
     sink.beginBlock(count, word.sampleType, word.channelCode);
 
     RangeDecoder decoder;

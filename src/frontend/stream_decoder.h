@@ -1,10 +1,9 @@
-// The compressed block layout and the decoder of one block.
+// The decoder of one compressed block.
 #pragma once
 
 #include <cstdint>
 
 #include "foundation/stream.h"
-#include "prediction/encoding_loops.h"
 #include "prediction/mono_predictor.h"
 
 namespace elq {
@@ -17,16 +16,6 @@ public:
     virtual void beginBlock(uint32_t count, uint32_t sampleType, uint32_t channelCode) = 0;
     virtual void putSamples(const int32_t* values, uint32_t count) = 0;
 };
-
-// The fields of a 20-byte block head.
-struct BlockHead {
-    uint32_t length;  // L: the bytes after the length field, so the block is L + 8 bytes long
-    uint32_t count;
-    uint32_t word;
-};
-
-// False unless `bytes` (20 of them) begin with the "COMP" tag.
-bool parseBlockHead(const uint8_t* bytes, BlockHead& head);
 
 // Decodes the block at the stream's position and hands its values to `sink`; the stream is
 // left right behind the block. Returns the block's value count, or 0 (stream unmoved) when

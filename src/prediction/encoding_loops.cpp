@@ -1,7 +1,6 @@
 #include "prediction/encoding_loops.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
@@ -17,16 +16,9 @@ constexpr uint32_t kMemoryLengthCount = 23;
 constexpr uint32_t kTrialAdaptationLength = 12;
 constexpr uint32_t kMinimumSegment = 4000;
 
-void putU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 // The mono and stereo objects behind one shape, so that both loops share one body.
 struct MonoKit {
-    static constexpr uint32_t channelCode = 0;
+    static constexpr bool stereo = false;
     static constexpr const char* predictorName = "ipmop";
     using Predictor = MonoPredictorEncoder;
 
@@ -49,7 +41,7 @@ struct MonoKit {
 };
 
 struct StereoKit {
-    static constexpr uint32_t channelCode = 1;
+    static constexpr bool stereo = true;
     static constexpr const char* predictorName = "ipsop";
     using Predictor = StereoPredictorEncoder;
 
@@ -73,26 +65,13 @@ struct StereoKit {
     }
 };
 
-// Finishes the range encoder and puts the head in front of its output.
-uint32_t frameBlock(const BlockInput& block, RangeEncoder& encoder, uint32_t channelCode, uint32_t family) {
-    encoder.finish();
-    writeBlockHead(block.output, encoder.dataCount, block.count,
-                   packBlockWord(block.sampleTypeCode, channelCode, 0, 0, family));
-    return encoder.dataCount + kBlockHeadSize;
-}
-
-void startEncoder(const BlockInput& block, RangeEncoder& encoder) {
-    if (block.capacity < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
-    encoder.start(block.output + kBlockHeadSize, block.capacity - kBlockHeadSize, kBlockFirstByte);
-}
-
 template <class Kit>
-uint32_t encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength, uint32_t adaptationLength,
-                     uint32_t family, const LoopProgress& progress) {
+EncodedPayload encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength,
+                           uint32_t adaptationLength, uint32_t family, const LoopProgress& progress) {
     RangeEncoder encoder;
-    startEncoder(block, encoder);
+    encoder.start(block.output, block.capacity, kBlockFirstByte);
     kit.normalize(block, encoder);
-    Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::channelCode == 1);
+    Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::stereo);
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
     progress.setStage(0, 99);
     kit.configure(*predictor, memoryLength, progress.sink());
@@ -103,10 +82,10 @@ uint32_t encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength, u
     residual->setParameters(adaptationLength, kit.width);
     residual->writeParameters(encoder);
     residual->encodeBlock(block.residues, block.count, encoder);
-    uint32_t length = frameBlock(block, encoder, Kit::channelCode, family);
+    encoder.finish();
     progress.setStage(100, 100);
     progress.show();
-    return length;
+    return {encoder.dataCount, family};
 }
 
 // A segment of `count / divisor` values, whole frames, in the middle of the block; short
@@ -124,21 +103,21 @@ Segment middleSegment(uint32_t count, uint32_t divisor) {
 
 // Double-double arithmetic from the four basic operations alone (no fused multiply-add),
 // carrying about 106 bits: enough to round the logarithms and powers of the search correctly.
-struct Wide {
+struct DoubleDouble {
     double hi, lo;
 };
 
-Wide twoSum(double a, double b) {
+DoubleDouble twoSum(double a, double b) {
     double s = a + b, bb = s - a;
     return {s, (a - (s - bb)) + (b - bb)};
 }
 
-Wide quickTwoSum(double a, double b) {
+DoubleDouble quickTwoSum(double a, double b) {
     double s = a + b;
     return {s, b - (s - a)};
 }
 
-Wide twoProduct(double a, double b) {
+DoubleDouble twoProduct(double a, double b) {
     auto split = [](double v, double& hi, double& lo) {
         double c = 134217729.0 * v;  // 2^27 + 1
         hi = c - (c - v);
@@ -150,51 +129,77 @@ Wide twoProduct(double a, double b) {
     return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
 }
 
-Wide operator+(Wide a, Wide b) {
-    Wide s = twoSum(a.hi, b.hi), t = twoSum(a.lo, b.lo);
+DoubleDouble operator+(DoubleDouble a, DoubleDouble b) {
+    DoubleDouble s = twoSum(a.hi, b.hi), t = twoSum(a.lo, b.lo);
     s = quickTwoSum(s.hi, s.lo + t.hi);
     return quickTwoSum(s.hi, s.lo + t.lo);
 }
 
-Wide operator*(Wide a, Wide b) {
-    Wide p = twoProduct(a.hi, b.hi);
+DoubleDouble operator*(DoubleDouble a, DoubleDouble b) {
+    DoubleDouble p = twoProduct(a.hi, b.hi);
     return quickTwoSum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
 }
 
-Wide operator/(Wide a, Wide b) {
+DoubleDouble operator/(DoubleDouble a, DoubleDouble b) {
     double q1 = a.hi / b.hi;
-    Wide r = a + b * Wide{-q1, 0};
+    DoubleDouble r = a + b * DoubleDouble{-q1, 0};
     double q2 = r.hi / b.hi;
-    r = r + b * Wide{-q2, 0};
-    return quickTwoSum(q1, q2) + Wide{r.hi / b.hi, 0};
+    r = r + b * DoubleDouble{-q2, 0};
+    return quickTwoSum(q1, q2) + DoubleDouble{r.hi / b.hi, 0};
 }
 
-const Wide kLn2 = {0.6931471805599453, 2.3190468138462996e-17};
+const DoubleDouble kLn2 = {0.6931471805599453, 2.3190468138462996e-17};
 
 double log2Of(double v) {
     return naturalLog(v) * 1.4426950408889634;
 }
 
-// The seed of a single-threaded run: one variable carried from block to block.
-class SeedVariable : public MemoryLengthSeed {
-public:
-    explicit SeedVariable(uint32_t& lastMemoryLength) : value(lastMemoryLength) {}
-    uint32_t start() override { return value; }
-    void chosen(uint32_t winner) override { value = winner; }
+// What a fit of three tried memory lengths says: the optimum lies between them (found), or the
+// search moves on to the left or right, or it stops.
+enum Verdict { FOUND, LEFT, RIGHT, STOP };
 
-private:
-    uint32_t& value;
-};
+// The parabola fit over the three consecutive table indices first..first+2 with their costs;
+// gives the verdict and, when found, the estimated optimum.
+Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
+    bestLength = 0;
+    bestCost = 0;
+    const double x0 = log2Of(kMemoryLengths[first]), x1 = log2Of(kMemoryLengths[first + 1]),
+                 x2 = log2Of(kMemoryLengths[first + 2]);
+    const double y0 = log2Of(costs[0]), y1 = log2Of(costs[1]), y2 = log2Of(costs[2]);
+    const double d0 = (x0 - x1) * (x0 - x2), d1 = (x0 - x1) * (x1 - x2), d2 = (x2 - x0) * (x2 - x1);
+    double a = 0;
+    bool usable = d0 != 0 && d1 != 0 && d2 != 0;
+    if (usable) {
+        a = y0 / d0 - y1 / d1 + y2 / d2;
+        usable = a > 0;
+    }
+    if (usable) {
+        double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
+        double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
+        double x = -b / (2 * a);
+        bestLength = std::floor(powerOfTwo(x) + 0.5);
+        bestCost = std::floor(powerOfTwo((a * x + b) * x + c) + 0.5);
+        double left = kMemoryLengths[first > 0 ? first - 1 : 0];
+        double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
+        if (bestLength < left) return LEFT;
+        if (bestLength > right) return RIGHT;
+        return FOUND;
+    }
+    // No usable parabola: judge by the shape of the three costs.
+    uint32_t s0 = costs[0], s1 = costs[1], s2 = costs[2];
+    if (s0 <= s1 && s1 <= s2) return LEFT;
+    if (s0 > s1) return s1 < s2 ? STOP : RIGHT;
+    return s0 < s1 ? STOP : RIGHT;
+}
 
 template <class Kit>
-uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
-                         MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
+                               MemoryLengthSeed& seed, const LoopProgress& progress) {
     RangeEncoder encoder;
-    startEncoder(block, encoder);
+    encoder.start(block.output, block.capacity, kBlockFirstByte);
     kit.normalize(block, encoder);
-    bool stereo = Kit::channelCode == 1;
-    Owned<ResidualEncoder> energy = createResidualEncoder(0, stereo);
-    Owned<ResidualEncoder> golomb = createResidualEncoder(1, stereo);
+    Owned<ResidualEncoder> energy = createResidualEncoder(0, Kit::stereo);
+    Owned<ResidualEncoder> golomb = createResidualEncoder(1, Kit::stereo);
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
     ResidualEncoder* families[2] = {energy.get(), golomb.get()};
 
@@ -209,7 +214,6 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
         predictor->predictBlock(block.samples + trial.start, trial.length, block.residues);
         energy->setParameters(kTrialAdaptationLength, kit.width);
         cost[index] = energy->estimateSize(block.residues, trial.length);
-        if (log) log->trials.push_back({index, cost[index]});
     };
 
     // Everything above depends on this block alone; the search depends on the blocks before it.
@@ -233,33 +237,28 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
     }
 
     double bestLength = 0, bestCost = 0;
-    auto fit = [&]() {
-        SearchLog::Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
-        if (log) log->fits.push_back({first, verdict, bestLength, bestCost});
-        return verdict;
-    };
-    SearchLog::Verdict verdict = fit();
+    Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
     uint32_t iterations = 0;
     for (; iterations < 6; ++iterations) {
         double stageLow = iterations + 300 / stages;
-        if (verdict == SearchLog::LEFT) {
+        if (verdict == LEFT) {
             if (lowest == 0) break;
             first = --lowest;
             tryIndex(lowest, stageLow, stageLow + 1);
-        } else if (verdict == SearchLog::RIGHT) {
+        } else if (verdict == RIGHT) {
             if (highest == kMemoryLengthCount - 1) break;
             first = ++highest - 2;
             tryIndex(highest, stageLow, stageLow + 1);
         } else {
             break;
         }
-        verdict = fit();
+        verdict = fitTriple(first, cost + first, bestLength, bestCost);
     }
 
     // The fitted optimum stands unless a tried length did strictly better.
     uint32_t winner;
     double incumbent;
-    if (verdict == SearchLog::FOUND && bestLength >= 2 && bestLength <= 4096) {
+    if (verdict == FOUND && bestLength >= 2 && bestLength <= 4096) {
         winner = static_cast<uint32_t>(bestLength);
         incumbent = bestCost;
     } else {
@@ -273,7 +272,6 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
         }
     }
     seed.chosen(winner);
-    if (log) log->winner = winner;
 
     progress.setStage(iterations + 300 / stages, 98);
     kit.configure(*predictor, winner, progress.sink());
@@ -289,7 +287,6 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
         for (uint16_t adaptation : kAdaptationLengths) {
             families[family]->setParameters(adaptation, kit.width);
             uint32_t size = families[family]->estimateSize(block.residues + choice.start, choice.length);
-            if (log) log->candidates.push_back({family, adaptation, size});
             if (size < best) {
                 best = size;
                 bestFamily = family;
@@ -303,21 +300,13 @@ uint32_t encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint3
     chosen.setParameters(bestAdaptation, kit.width);
     chosen.writeParameters(encoder);
     chosen.encodeBlock(block.residues, block.count, encoder);
-    uint32_t length = frameBlock(block, encoder, Kit::channelCode, bestFamily);
+    encoder.finish();
     progress.setStage(100, 100);
     progress.show();
-    return length;
+    return {encoder.dataCount, bestFamily};
 }
 
 }  // namespace
-
-void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord) {
-    memcpy(head, "COMP", 4);
-    putU32(head + 4, payloadLength + 12);
-    memcpy(head + 8, "NONE", 4);
-    putU32(head + 12, count);
-    putU32(head + 16, blockWord);
-}
 
 double naturalLog(double x) {
     if (!(x > 0) || std::isinf(x)) return std::log(x);
@@ -328,11 +317,12 @@ double naturalLog(double x) {
         --e;
     }
     // ln f = 2 atanh(s) = 2 (s + s^3/3 + s^5/5 + ...) with s = (f - 1) / (f + 1), |s| < 0.172.
-    Wide s = Wide{f - 1.0, 0} / twoSum(f, 1.0), s2 = s * s, series = {0, 0};
+    DoubleDouble s = DoubleDouble{f - 1.0, 0} / twoSum(f, 1.0), s2 = s * s, series = {0, 0};
     for (int k = 21; k >= 1; --k)
-        series = Wide{1.0, 0} / Wide{2.0 * k + 1, 0} + series * s2;
-    Wide logF = s * (Wide{1.0, 0} + series * s2);
-    Wide result = Wide{static_cast<double>(e), 0} * kLn2 + Wide{2 * logF.hi, 2 * logF.lo};
+        series = DoubleDouble{1.0, 0} / DoubleDouble{2.0 * k + 1, 0} + series * s2;
+    DoubleDouble logF = s * (DoubleDouble{1.0, 0} + series * s2);
+    DoubleDouble result =
+        DoubleDouble{static_cast<double>(e), 0} * kLn2 + DoubleDouble{2 * logF.hi, 2 * logF.lo};
     return result.hi + result.lo;
 }
 
@@ -342,86 +332,38 @@ double powerOfTwo(double v) {
     if (v < -1100) return 0.0;
     double k = std::nearbyint(v);
     // 2^f = e^(f ln 2) with |f ln 2| <= 0.35, by its Taylor series.
-    Wide t = Wide{v - k, 0} * kLn2, sum = {1.0, 0};
+    DoubleDouble t = DoubleDouble{v - k, 0} * kLn2, sum = {1.0, 0};
     for (int n = 25; n >= 1; --n)
-        sum = Wide{1.0, 0} + t / Wide{static_cast<double>(n), 0} * sum;
+        sum = DoubleDouble{1.0, 0} + t / DoubleDouble{static_cast<double>(n), 0} * sum;
     return std::ldexp(sum.hi + sum.lo, static_cast<int>(k));
 }
 
-SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost) {
-    bestLength = 0;
-    bestCost = 0;
-    const double x0 = log2Of(kMemoryLengths[first]), x1 = log2Of(kMemoryLengths[first + 1]),
-                 x2 = log2Of(kMemoryLengths[first + 2]);
-    const double y0 = log2Of(costs[0]), y1 = log2Of(costs[1]), y2 = log2Of(costs[2]);
-    const double d0 = (x0 - x1) * (x0 - x2), d1 = (x0 - x1) * (x1 - x2), d2 = (x2 - x0) * (x2 - x1);
-    double a = 0;
-    bool usable = d0 != 0 && d1 != 0 && d2 != 0;
-    if (usable) {
-        a = y0 / d0 - y1 / d1 + y2 / d2;
-        usable = a > 0;
-    }
-    if (usable) {
-        double b = y1 * (x0 + x2) / d1 - y0 * (x1 + x2) / d0 - y2 * (x0 + x1) / d2;
-        double c = y0 * x1 * x2 / d0 - y1 * x0 * x2 / d1 + y2 * x0 * x1 / d2;
-        double x = -b / (2 * a);
-        bestLength = std::floor(powerOfTwo(x) + 0.5);
-        bestCost = std::floor(powerOfTwo((a * x + b) * x + c) + 0.5);
-        double left = kMemoryLengths[first > 0 ? first - 1 : 0];
-        double right = kMemoryLengths[first + 3 < kMemoryLengthCount ? first + 3 : kMemoryLengthCount - 1];
-        if (bestLength < left) return SearchLog::LEFT;
-        if (bestLength > right) return SearchLog::RIGHT;
-        return SearchLog::FOUND;
-    }
-    // No usable parabola: judge by the shape of the three costs.
-    uint32_t s0 = costs[0], s1 = costs[1], s2 = costs[2];
-    if (s0 <= s1 && s1 <= s2) return SearchLog::LEFT;
-    if (s0 > s1) return s1 < s2 ? SearchLog::STOP : SearchLog::RIGHT;
-    return s0 < s1 ? SearchLog::STOP : SearchLog::RIGHT;
-}
-
-uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
-                         const LoopProgress& progress) {
+EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                               uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                               const LoopProgress& progress) {
     MonoKit kit(order, 0, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
-                                  const LoopProgress& progress, SearchLog* log) {
-    SeedVariable seed(lastMemoryLength);
-    return encodeMonoBlockOptimized(block, order, solveInterval, opt1, opt2, seed, progress, log);
-}
-
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
-                                  const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                        uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                        const LoopProgress& progress) {
     MonoKit kit(order, 0, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress);
 }
 
-uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
-                           uint32_t family, const LoopProgress& progress) {
+EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                 uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                                 uint32_t family, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodePlain(kit, block, memoryLength, adaptationLength, family, progress);
 }
 
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                    SearchLog* log) {
-    SeedVariable seed(lastMemoryLength);
-    return encodeStereoBlockOptimized(block, order, crossOrder, solveInterval, opt1, opt2, seed, progress,
-                                      log);
-}
-
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    MemoryLengthSeed& seed, const LoopProgress& progress, SearchLog* log) {
+EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                          MemoryLengthSeed& seed, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
-    return encodeOptimized(kit, block, opt1, opt2, seed, progress, log);
+    return encodeOptimized(kit, block, opt1, opt2, seed, progress);
 }
 
 }  // namespace elq

@@ -1,37 +1,12 @@
 // The per-block encoders: normalizer, predictor and one residual coder over a fresh range
-// encoder, framed as one self-contained "COMP" block.
+// encoder, making the payload of one self-contained block (the encode command frames it).
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "prediction/mono_predictor.h"
 
 namespace elq {
-
-constexpr uint32_t kBlockHeadSize = 20;
-
-// Block word: sample type in bits 0-7, channel code in bits 8-15, two reserved fields
-// (bits 16-21 and 22-26) and the residual coder family in bits 27-31.
-constexpr uint32_t packBlockWord(uint32_t sampleType, uint32_t channelCode, uint32_t reserved1,
-                                 uint32_t reserved2, uint32_t family) {
-    return sampleType + (channelCode << 8) + (reserved1 << 16) + (reserved2 << 22) + (family << 27);
-}
-
-struct BlockWord {
-    uint32_t sampleType;
-    uint32_t channelCode;
-    uint32_t reserved1;
-    uint32_t reserved2;
-    uint32_t family;
-};
-
-constexpr BlockWord unpackBlockWord(uint32_t word) {
-    return {word & 0xFF, (word >> 8) & 0xFF, (word >> 16) & 0x3F, (word >> 22) & 0x1F, word >> 27};
-}
-
-// Fills the 20-byte head ("COMP", length, "NONE", count, block word) in front of a payload.
-void writeBlockHead(uint8_t* head, uint32_t payloadLength, uint32_t count, uint32_t blockWord);
 
 // Memory lengths the optimizing loops try, about sqrt(2) apart.
 constexpr uint16_t kMemoryLengths[23] = {2,   3,   4,   6,   8,   11,  16,   23,   32,   45,   64,  91,
@@ -57,39 +32,21 @@ struct LoopProgress {
     ProgressSink sink() const { return {report, context}; }
 };
 
-// What the optimizing search did, for diagnostics and tests.
-struct SearchLog {
-    enum Verdict { FOUND, LEFT, RIGHT, STOP };
-    struct Trial {
-        uint32_t index;
-        uint32_t cost;
-    };
-    struct Fit {
-        uint32_t first;
-        Verdict verdict;
-        double bestLength;
-        double bestCost;
-    };
-    struct Candidate {
-        uint32_t family;
-        uint32_t adaptationLength;
-        uint32_t cost;
-    };
-    std::vector<Trial> trials;
-    std::vector<Fit> fits;
-    uint32_t winner = 0;
-    std::vector<Candidate> candidates;
-};
-
 // The block shape shared by all four loops.
 struct BlockInput {
     int32_t* samples;  // rewritten in place by the normalizer
     uint32_t count;    // values, both channels counted
     int32_t* residues;
-    uint8_t* output;  // receives the whole block, head included
+    uint8_t* output;  // receives the range-coded payload
     uint32_t capacity;
     uint32_t sampleBits;
-    uint32_t sampleTypeCode;
+};
+
+// What a loop made: the payload's bytes at the start of `output`, and the residual coder family
+// it chose, which the block word records.
+struct EncodedPayload {
+    uint32_t length;
+    uint32_t family;
 };
 
 // Where an optimizing loop takes the start of its memory-length search from and leaves its
@@ -106,37 +63,25 @@ protected:
     ~MemoryLengthSeed() = default;
 };
 
-// Each returns the length of the block built at the start of `output`. The optimizing loops
-// with `lastMemoryLength` start their search from it and leave the winner in it.
-uint32_t encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                         uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
-                         const LoopProgress& progress);
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, uint32_t& lastMemoryLength,
-                                  const LoopProgress& progress, SearchLog* log = nullptr);
-uint32_t encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                           uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
-                           uint32_t family, const LoopProgress& progress);
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    uint32_t& lastMemoryLength, const LoopProgress& progress,
-                                    SearchLog* log = nullptr);
-uint32_t encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
-                                  uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
-                                  const LoopProgress& progress, SearchLog* log = nullptr);
-uint32_t encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
-                                    uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
-                                    MemoryLengthSeed& seed, const LoopProgress& progress,
-                                    SearchLog* log = nullptr);
+// Each writes the payload of one block at the start of `output`. The optimizing loops start
+// their memory-length search from `seed` and hand their winner back to it.
+EncodedPayload encodeMonoBlock(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                               uint32_t memoryLength, uint32_t adaptationLength, uint32_t family,
+                               const LoopProgress& progress);
+EncodedPayload encodeMonoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                        uint32_t opt1, uint32_t opt2, MemoryLengthSeed& seed,
+                                        const LoopProgress& progress);
+EncodedPayload encodeStereoBlock(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                 uint32_t solveInterval, uint32_t memoryLength, uint32_t adaptationLength,
+                                 uint32_t family, const LoopProgress& progress);
+EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                          uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
+                                          MemoryLengthSeed& seed, const LoopProgress& progress);
 
 // The natural logarithm and the power of two of the search, correctly rounded in all but
 // vanishingly rare cases and computed from the four basic operations only, so that every
 // platform and processor finds the same memory length (library versions differ in the last bit).
 double naturalLog(double x);
 double powerOfTwo(double v);
-
-// The parabola fit of the memory-length search over the three consecutive table indices
-// first..first+2 with their costs; gives the verdict and, when found, the estimated optimum.
-SearchLog::Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, double& bestCost);
 
 }  // namespace elq

@@ -6,7 +6,7 @@
 
 #include "foundation/allocator.h"
 #include "foundation/stream.h"
-#include "frontend/container.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 

@@ -45,7 +45,6 @@ TEST(Cli, ExitCodesAndConsoleStreams) {
         // An option error outranks --help and is reported also when silent, before any file.
         {{"--help", "x.wav", "--mode", "Fast"}, 1, "", report("incorrect mode value")},
         {{"--silent", "x.wav", "--mode", "Fast"}, 1, "", report("incorrect mode value")},
-        {{"--speed"}, 1, "", report("unknown command or parameter")},
         {{"--mode", "high", "--optimize", "best"}, 0, "", banner},
         {{"--verbose", "--silent"}, 0, "", ""},  // the last of the two wins
         {{"--silent", "--verbose"}, 0, "", banner},

@@ -19,10 +19,6 @@ using test::Signal;
 using test::TempDir;
 using test::words;
 
-bool exists(const TempDir& dir, const std::string& name) {
-    return std::filesystem::exists(dir.path(name));
-}
-
 // Every signal, width and channel count survives encoding and decoding byte for byte, at
 // lengths around the edges; so do chunks around the samples far larger than any stream buffer.
 TEST(RoundTrip, EverySignalWidthAndLayout) {
@@ -113,9 +109,9 @@ TEST(Commands, OutputNamesAndRefusals) {
         Outcome run = runElq(words("--silent " + c.args), dir);
         EXPECT_EQ(run.exitCode, c.err.empty() ? 0 : 1);
         EXPECT_EQ(run.err, c.err);
-        EXPECT_TRUE(c.created.empty() || exists(dir, c.created));
+        EXPECT_TRUE(c.created.empty() || std::filesystem::exists(dir.path(c.created)));
     }
-    EXPECT_FALSE(exists(dir, "OUT2.ELQ.elq"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("OUT2.ELQ.elq")));
     EXPECT_EQ(dir.read("a.elq"), wave);
     EXPECT_EQ(dir.read("z.wav"), wave);
     for (const char* name : {"float.elq", "three.elq", "bad.elq", "foreign.wav"})

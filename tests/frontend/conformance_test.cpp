@@ -1,5 +1,5 @@
-// Files made by an independent implementation of the format: every encoding must be
-// reproduced byte for byte and every file must decode to its WAVE bytes.
+// The vectors of tests/data/conformance, WAVE files and their encodings by a separate encoder:
+// every encoding must be reproduced byte for byte and every file must decode to its WAVE bytes.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/elq_blocks.h"
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
@@ -51,10 +52,12 @@ void expectPrefixOrAbsent(const TempDir& dir, const std::string& name, const std
 
 // Three blocks under kFastBlocks and a trailing chunk, encoded into x.elq; returns the WAVE bytes.
 std::string writeThreeBlockFiles(const TempDir& dir) {
-    std::string wave = test::waveText(Signal::Tones, 8, 1, 1000001) + std::string("LIST\x06\0\0\0INFOab", 14);
-    const uint32_t riffSize = static_cast<uint32_t>(wave.size() - 8);
-    for (int k = 0; k < 4; ++k)
-        wave[4 + k] = static_cast<char>(riffSize >> (8 * k));
+    const test::Bytes bytes = test::WaveBuilder()
+                                  .format({.channels = 1, .blockAlign = 1, .bits = 8})
+                                  .chunk("data", test::pcmSignal(Signal::Tones, 8, 1, 1000001))
+                                  .chunk("LIST", {'I', 'N', 'F', 'O', 'a', 'b'})
+                                  .build();
+    const std::string wave(bytes.begin(), bytes.end());
     dir.write("x.wav", wave);
     EXPECT_EQ(runElq(words(kFastBlocks + "x.wav"), dir).exitCode, 0);
     return wave;
@@ -140,25 +143,19 @@ TEST(ShortSource, WaveSourceCutShort) {
 TEST(ShortSource, CompressedFileCutAnywhere) {
     TempDir dir;
     const std::string wave = writeThreeBlockFiles(dir), elq = dir.read("x.elq");
-    auto u32 = [&](size_t at) {
-        uint32_t v = 0;
-        for (int k = 0; k < 4; ++k)
-            v |= static_cast<uint32_t>(static_cast<uint8_t>(elq[at + k])) << (8 * k);
-        return v;
-    };
     std::vector<size_t> cuts = {0, 3, 21, 27, 28, 50};
-    size_t at = 28 + u32(24);
-    int blocks = 0;
-    for (; elq.compare(at, 4, "COMP") == 0; at += 8 + u32(at + 4), ++blocks) {
+    const std::vector<test::BlockAt> blocks = test::blocksOf(elq);
+    ASSERT_EQ(blocks.size(), 3u);
+    for (const test::BlockAt& block : blocks) {
         for (size_t offset : {size_t{0}, size_t{7}, size_t{13}, size_t{20}, size_t{21}})
-            cuts.push_back(at + offset);
-        cuts.push_back(at + 8 + u32(at + 4) / 2);
-        cuts.push_back(at + 8 + u32(at + 4) - 1);
+            cuts.push_back(block.offset + offset);
+        cuts.push_back(block.offset + 8 + block.head.length / 2);
+        cuts.push_back(block.end() - 1);
     }
-    ASSERT_EQ(blocks, 3);
-    ASSERT_EQ(elq.compare(at, 4, "TAIL"), 0);
+    const size_t tail = blocks.back().end();
+    ASSERT_EQ(elq.compare(tail, 4, "TAIL"), 0);
     for (size_t offset : {size_t{0}, size_t{4}, size_t{8}, size_t{12}})
-        cuts.push_back(at + offset);
+        cuts.push_back(tail + offset);
     for (size_t cut : cuts) {
         SCOPED_TRACE(cut);
         dir.write("cut.elq", elq.substr(0, cut));
@@ -217,28 +214,22 @@ TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     dir.write("x.wav", wave);
     ASSERT_EQ(runElq(words(kFastBlocks + "x.wav"), dir).exitCode, 0);
     const std::string elq = dir.read("x.elq");
-    std::vector<size_t> blockEnds;
-    for (size_t at = elq.find("COMP"); at != std::string::npos; at = elq.find("COMP", at + 4)) {
-        uint32_t length = 0;
-        for (int k = 0; k < 4; ++k)
-            length |= static_cast<uint32_t>(static_cast<uint8_t>(elq[at + 4 + k])) << (8 * k);
-        blockEnds.push_back(at + 8 + length);
-    }
-    ASSERT_EQ(blockEnds.size(), 3u);
-    ASSERT_GT(blockEnds[0] / 2, size_t{1} << 17);  // far more than a pipe holds is still to come
+    const std::vector<test::BlockAt> blocks = test::blocksOf(elq);
+    ASSERT_EQ(blocks.size(), 3u);
+    ASSERT_GT(blocks[0].end() / 2, size_t{1} << 17);  // far more than a pipe holds is still to come
     const std::string oneThread = kFastBlocks + "--threads 1 ";
 
     dir.write("shrinks.wav", wave);
     auto [run, written] =
-        runIntoFifo(oneThread + "shrinks.wav --output a.elq", dir, "a.elq", blockEnds[0] / 2,
+        runIntoFifo(oneThread + "shrinks.wav --output a.elq", dir, "a.elq", blocks[0].end() / 2,
                     [&] { truncate(dir.path("shrinks.wav").c_str(), 44 + 441000 + 1000); });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kEndOfFile);
-    EXPECT_TRUE(sameBytes(written, elq.substr(0, blockEnds[0])));
+    EXPECT_TRUE(sameBytes(written, elq.substr(0, blocks[0].end())));
 
     dir.write("vanishes.wav", wave);
     std::tie(run, written) =
-        runIntoFifo(oneThread + "vanishes.wav --output b.elq", dir, "b.elq", blockEnds[0] / 2,
+        runIntoFifo(oneThread + "vanishes.wav --output b.elq", dir, "b.elq", blocks[0].end() / 2,
                     [&] { std::filesystem::remove(dir.path("vanishes.wav")); });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(sameBytes(written, elq));
@@ -247,7 +238,7 @@ TEST(ShortSource, SourceThatShrinksOrDisappearsWhileBeingRead) {
     dir.write("shrinks.elq", elq);
     std::tie(run, written) =
         runIntoFifo("--silent --threads 1 shrinks.elq --output c.wav", dir, "c.wav", 100000,
-                    [&] { truncate(dir.path("shrinks.elq").c_str(), blockEnds[1] + 100); });
+                    [&] { truncate(dir.path("shrinks.elq").c_str(), blocks[1].end() + 100); });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kEndOfFile);
     EXPECT_TRUE(wave.starts_with(written));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/elq_blocks.h"
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
@@ -61,15 +62,13 @@ TEST(Threads, DamagedFilesDecodeExactlyAsWithOneThread) {
     writeSources(dir);
     ASSERT_EQ(run(dir, "1", "--seek fast --mode fast --optimize none stereo16.wav --output s").exitCode, 0);
     const std::string elq = dir.read("s.elq"), wave = dir.read("stereo16.wav");
-    std::vector<size_t> blocks;
-    for (size_t at = elq.find("COMP"); at != std::string::npos; at = elq.find("COMP", at + 4))
-        blocks.push_back(at);
+    const std::vector<test::BlockAt> blocks = test::blocksOf(elq);
     ASSERT_EQ(blocks.size(), 3u);
     // `value` over `width` little-endian bytes at `offset` in block `b`.
     auto patched = [&](size_t b, size_t offset, uint32_t value, int width = 1) {
         std::string bytes = elq;
         for (int k = 0; k < width; ++k)
-            bytes[blocks[b] + offset + k] = static_cast<char>(value >> (8 * k));
+            bytes[blocks[b].offset + offset + k] = static_cast<char>(value >> (8 * k));
         return bytes;
     };
     const std::string damaged = "damaged block: ";
@@ -79,9 +78,9 @@ TEST(Threads, DamagedFilesDecodeExactlyAsWithOneThread) {
         std::string err;  // in the report of a failed run; "" for success, "?" for either
     } files[] = {
         // The decoder finds blocks by position alone.
-        {"length - 1", patched(0, 4, static_cast<uint32_t>(blocks[1] - blocks[0] - 9), 4), ""},
-        {"length + 1", patched(0, 4, static_cast<uint32_t>(blocks[1] - blocks[0] - 7), 4), ""},
-        {"length + 4096", patched(1, 4, static_cast<uint32_t>(blocks[2] - blocks[1] + 4088), 4), ""},
+        {"length - 1", patched(0, 4, blocks[0].head.length - 1, 4), ""},
+        {"length + 1", patched(0, 4, blocks[0].head.length + 1, 4), ""},
+        {"length + 4096", patched(1, 4, blocks[1].head.length + 4096, 4), ""},
         {"huge length", patched(0, 4, 0xFFFFFFF7u, 4), ""},
         {"tiny length", patched(1, 4, 2, 4), ""},
         {"count", patched(1, 12, 441000 * 2, 4), damaged + "more values than the file holds"},
@@ -93,8 +92,8 @@ TEST(Threads, DamagedFilesDecodeExactlyAsWithOneThread) {
         {"unwritable type", patched(2, 16, 1), "Type not implemented"},
         {"payload", patched(1, 30, 0x5A), "?"},
         {"payload", patched(1, 300000, 0xA5), "?"},
-        {"cut in block 2", elq.substr(0, blocks[1] + 1000), "UNEXPECTEDEOF"},
-        {"cut after block 1", elq.substr(0, blocks[1]), "UNEXPECTEDEOF"},
+        {"cut in block 2", elq.substr(0, blocks[1].offset + 1000), "UNEXPECTEDEOF"},
+        {"cut after block 1", elq.substr(0, blocks[1].offset), "UNEXPECTEDEOF"},
     };
     for (const auto& [what, bytes, err] : files) {
         SCOPED_TRACE(what);
