@@ -32,6 +32,7 @@ void InputStream::openMemory(const uint8_t* data, uint32_t length) {
 
 void InputStream::refill(uint32_t minimum) {
     if (inMemory) throwError(UNEXPECTEDEOF, "readMin");  // everything there is is buffered
+    if (digest) digestUpTo(position());                  // the consumed bytes are about to go
     memmove(startBuffer, cur, avail);
     cur = startBuffer;
     uint32_t count = file.readMin(startBuffer + avail, bufferSize - avail, minimum - avail);
@@ -54,7 +55,13 @@ uint32_t InputStream::read(void* buffer, uint32_t n) {
         avail = 0;
         return had;
     }
+    if (digest) digestUpTo(filePos);
     uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
+    if (digest && filePos <= digestMark && digestMark < filePos + count) {
+        const uint64_t skip = digestMark - filePos;  // read before: added already
+        digest->update(static_cast<uint8_t*>(buffer) + had + skip, count - skip);
+        digestMark = filePos + count;
+    }
     filePos += count;
     cur = startBuffer;
     avail = 0;
@@ -98,10 +105,31 @@ void InputStream::seek(uint64_t position) {
         avail = 0;
         return;
     }
+    if (digest) {
+        digestUpTo(this->position());
+        if (position > digestMark) digestGap = true;
+    }
     file.seek(position);
     filePos = position;
     cur = startBuffer;
     avail = 0;
+}
+
+void InputStream::startDigest(Crc32* crc) {
+    digest = crc;
+    digestMark = position();
+    digestGap = false;
+}
+
+void InputStream::digestUpTo(uint64_t end) {
+    if (!digest || end <= digestMark) return;
+    const uint64_t start = windowStart();
+    if (digestMark < start || end > filePos) {
+        digestGap = true;
+        return;
+    }
+    digest->update(startBuffer + (digestMark - start), end - digestMark);
+    digestMark = end;
 }
 
 void InputStream::close() {
@@ -139,6 +167,7 @@ void OutputStream::allocateBuffer(uint32_t size) {
 void OutputStream::flush() {
     if (free == bufferSize) return;
     uint32_t n = bufferSize - free;
+    if (digest) digest->update(startBuffer, n);
     file.write(startBuffer, n);
     filePos += n;
     free = bufferSize;
@@ -157,6 +186,7 @@ void OutputStream::write(const void* buffer, uint32_t n) {
     cur += k;
     free = 0;
     flush();
+    if (digest) digest->update(static_cast<const uint8_t*>(buffer) + k, n - k);
     file.write(static_cast<const uint8_t*>(buffer) + k, n - k);
     filePos += n - k;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "foundation/digest.h"
 #include "foundation/exception.h"
 #include "foundation/file.h"
 
@@ -39,6 +40,14 @@ public:
     uint64_t size() { return inMemory ? bufferSize : file.size(); }
     void close();
 
+    // Adds every byte the stream passes on to `crc`, from the current position, once and in
+    // order: bytes read again after a seek back are not added again. A consumed byte is added when
+    // it leaves the buffer, so call digestUpTo(position()) before reading the CRC.
+    void startDigest(Crc32* crc);
+    void digestUpTo(uint64_t position);
+    // False when the stream skipped ahead past bytes it never passed on: the CRC is incomplete.
+    bool digestComplete() const { return !digestGap; }
+
     uint8_t* cur = nullptr;
     uint32_t avail = 0;
     uint8_t* startBuffer = nullptr;
@@ -46,6 +55,13 @@ public:
     uint64_t filePos = 0;
     InputFile file;
     bool inMemory = false;
+
+private:
+    uint64_t windowStart() const { return filePos - ((cur - startBuffer) + avail); }
+
+    Crc32* digest = nullptr;
+    uint64_t digestMark = 0;  // the first byte not yet added
+    bool digestGap = false;
 };
 
 class OutputStream {
@@ -84,6 +100,8 @@ public:
     uint32_t bufferSize = 0;
     uint64_t filePos = 0;
     OutputFile file;
+    // When set, every byte handed to the file is added to it, in order.
+    Crc32* digest = nullptr;
 
 private:
     void allocateBuffer(uint32_t size);

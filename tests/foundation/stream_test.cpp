@@ -85,5 +85,30 @@ TEST_F(SmallStreams, WritesFlushOnlyAFullBuffer) {
     EXPECT_EQ(test::readWholeFile(name), bytes + "ABCDEF");
 }
 
+// The digest takes each byte once, in order, whatever path it leaves by: the buffer, a large
+// read past it, a seek back and a read again; an output's digest takes what reaches the file.
+TEST_F(SmallStreams, DigestsTakeEveryByteOnce) {
+    Crc32 inCrc, outCrc;
+    in.getByte();
+    in.startDigest(&inCrc);  // from position 1
+    uint8_t buffer[60];
+    in.read(buffer, 10);
+    in.seek(5);           // back inside the window
+    in.read(buffer, 40);  // to 45, past the window
+    in.seek(20);          // back outside the window: read again, not digested again
+    in.read(buffer, 30);
+    in.getByte();
+    in.digestUpTo(in.position());
+    EXPECT_TRUE(in.digestComplete());
+    EXPECT_EQ(inCrc.value(), Crc32::of(bytes.data() + 1, 50));
+    in.seek(90);  // skips bytes never passed on
+    EXPECT_FALSE(in.digestComplete());
+    out.digest = &outCrc;
+    out.write(bytes.data(), 10);
+    out.write(bytes.data() + 10, 40);
+    out.flush();
+    EXPECT_EQ(outCrc.value(), Crc32::of(bytes.data(), 50));
+}
+
 }  // namespace
 }  // namespace elq
