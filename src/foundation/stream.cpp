@@ -68,6 +68,16 @@ uint32_t InputStream::read(void* buffer, uint32_t n) {
     return had + count;
 }
 
+bool InputStream::atEnd() {
+    if (avail > 0) return false;
+    if (inMemory) return true;
+    if (digest) digestUpTo(position());
+    cur = startBuffer;
+    avail = file.read(startBuffer, bufferSize);
+    filePos += avail;
+    return avail == 0;
+}
+
 uint32_t InputStream::readMin(void* buffer, uint32_t n, uint32_t minimum) {
     uint32_t count = read(buffer, n);
     if (count < minimum) throwError(UNEXPECTEDEOF, "readMin");

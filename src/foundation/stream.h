@@ -36,6 +36,8 @@ public:
     uint32_t readU32();
     uint16_t readU16();
     uint64_t position() const { return filePos - avail; }
+    // True when no byte is left to read; otherwise at least one byte is buffered.
+    bool atEnd();
     void seek(uint64_t position);
     uint64_t size() { return inMemory ? bufferSize : file.size(); }
     void close();

@@ -66,6 +66,13 @@ void WaveReader::KeptBytes::reserve(uint64_t needed) {
     buffer_ = std::move(bigger);
 }
 
+uint32_t WaveReader::KeptBytes::appendAvailable(InputStream& in, uint32_t n) {
+    reserve(length_ + n);
+    uint32_t got = in.read(buffer_.data() + length_, n);
+    length_ += got;
+    return got;
+}
+
 uint8_t* WaveReader::KeptBytes::append(InputStream& in, uint64_t n) {
     size_t start = length_;
     while (n > 0) {
@@ -233,16 +240,35 @@ void WaveReader::collectTrailer() {
     if (kept_.data() == nullptr || kept_.length() < preDataLength) fail("WAVE file is not open");
     kept_.truncate(preDataLength);
     if (stream.position() != preDataLength + dataSize) fail("incorrect number of bytes read from data chunk");
-    if (dataSize & 1) keepTrailerBytes(1);
-    // Only an exact stop counts: chunk sizes that overshoot riffEnd run on to the file's end.
-    while (stream.position() != riffEnd) {
+    // The chunks after the samples, up to the end the RIFF header states. A file may end before
+    // that end when its last chunk ends cleanly (writers that count 8 bytes too many, or leave out
+    // the last pad byte); whatever follows the stated end is kept below as it is.
+    if ((dataSize & 1) && !stream.atEnd()) keepTrailerBytes(1);
+    while (stream.position() < riffEnd && !stream.atEnd()) {
         uint8_t header[8];
         memcpy(header, keepTrailerBytes(8), sizeof header);
         uint32_t size = le32(header + 4);
         if (verbose) printChunk(header, size);
         if (hasId(header, "fmt ")) fail("fmt_ chunk already present");
         if (hasId(header, "data")) fail("data chunk already present");
-        keepTrailerBytes(static_cast<uint64_t>(size) + (size & 1));
+        keepTrailerBytes(size);
+        if ((size & 1) && !stream.atEnd()) keepTrailerBytes(1);
+    }
+    // Bytes past the RIFF chunk (tags and padding that taggers and recorders append) are part of
+    // the file too: every one is kept, so decoding gives back the whole file.
+    const uint32_t before = trailerLength;
+    for (;;) {
+        if (trailerLength == kMaxSectionLength && !stream.atEnd())
+            fail("bytes after the samples exceed 4294967295 and cannot be stored");
+        uint64_t room = kMaxSectionLength - trailerLength;
+        uint32_t got = kept_.appendAvailable(
+            stream, room < kKeptReadPiece ? static_cast<uint32_t>(room) : kKeptReadPiece);
+        trailerLength += got;
+        if (got == 0) break;
+    }
+    if (verbose && trailerLength > before) {
+        printf("kept %lu bytes past the end of the RIFF chunk\n",
+               static_cast<unsigned long>(trailerLength - before));
     }
 }
 

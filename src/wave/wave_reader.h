@@ -22,8 +22,9 @@ public:
     // errorText() set otherwise. With `verbose` the header fields are listed on standard output.
     bool open(const char* path, bool verbose);
     // Called once after exactly `dataSize` sample bytes have been taken from `stream`: collects
-    // the bytes from there up to `riffEnd` (pad byte and trailing chunks). True when they are
-    // in trailer(); false with errorText() set otherwise.
+    // every byte from there to the end of the file (pad byte, trailing chunks up to `riffEnd`,
+    // and whatever follows the RIFF chunk). True when they are in trailer(); false with
+    // errorText() set otherwise.
     bool readTrailer();
     // Frees the kept bytes and closes `stream`.
     bool close();
@@ -58,6 +59,8 @@ private:
         // Appends `n` bytes read from `in`, in bounded pieces, so a claimed size far beyond
         // the file's real end fails with UNEXPECTEDEOF before much memory is taken.
         uint8_t* append(InputStream& in, uint64_t n);
+        // Appends what `in` still holds, at most `n` bytes; returns the count (0 at the end).
+        uint32_t appendAvailable(InputStream& in, uint32_t n);
         // Forgets every byte after the first `length`.
         void truncate(size_t length) { length_ = length < length_ ? length : length_; }
         void clear();

@@ -39,7 +39,7 @@ Bytes patched(size_t at, uint32_t value) {
 class WaveReaderTest : public ::testing::Test {
 protected:
     // Reads `file` as the encoder does, taking `extra` sample bytes more than the data chunk holds.
-    // Returns the first error text, or "" when HEAD + samples + TAIL are the file's first riffEnd bytes.
+    // Returns the first error text, or "" when HEAD + samples + TAIL are the whole file.
     std::string run(const Bytes& file, bool verbose = false, int extra = 0) {
         if (!reader.open(dir.write("in" + std::to_string(++count) + ".wav", file).c_str(), verbose))
             return reader.errorText();
@@ -51,8 +51,7 @@ protected:
         reader.stream.read(joined.data() + length, static_cast<uint32_t>(n));
         if (!reader.readTrailer()) return reader.errorText();
         joined.insert(joined.end(), reader.trailer(), reader.trailer() + reader.trailerLength);
-        if (reader.riffEnd > file.size() || joined != Bytes(file.begin(), file.begin() + reader.riffEnd))
-            return "restored bytes differ";
+        if (joined != file) return "restored bytes differ";
         return "";
     }
 
@@ -63,14 +62,24 @@ protected:
 
 TEST_F(WaveReaderTest, AcceptedFormatsAndBytesPastRiffEnd) {
     EXPECT_NE(run(patched(4, 35)), "");  // a failure first: the next open starts afresh
-    Bytes file = withFormat({}, 400), longer = file;
-    longer.resize(file.size() + 13, 0xEE);
+    // Bytes past the RIFF chunk are kept (a tag appended after it), and a RIFF size that overshoots
+    // the file is taken when the chunks end cleanly: 8 bytes too many, or a last pad byte left out.
+    Bytes file = withFormat({}, 400), longer = file, overshoot = file;
+    longer.resize(file.size() + 128, 0xEE);
     ASSERT_EQ(run(longer), "");
     EXPECT_EQ(reader.riffEnd, file.size());
     EXPECT_EQ(reader.preDataLength, 44u);
-    EXPECT_EQ(reader.trailerLength, 0u);
+    EXPECT_EQ(reader.trailerLength, 128u);
     EXPECT_TRUE(reader.close());
     EXPECT_TRUE(reader.preData() == nullptr && reader.trailer() == nullptr);
+    test::put32(overshoot, 4, static_cast<uint32_t>(file.size()));
+    Bytes unpadded = withFormat({.channels = 1, .blockAlign = 1, .bits = 8}, 41);
+    unpadded.pop_back();
+    Bytes oddPadUncounted = withFormat({.channels = 1, .blockAlign = 1, .bits = 8}, 41);
+    test::put32(oddPadUncounted, 4, static_cast<uint32_t>(oddPadUncounted.size() - 9));
+    for (const Bytes& accepted : {overshoot, unpadded, oddPadUncounted, patched(4, 0xFFFFFFFF)})
+        EXPECT_EQ(run(accepted), "");
+    EXPECT_EQ(reader.riffEnd, 0x100000007u);  // no wrap
     const std::pair<Format, SampleType> cases[] = {
         {{.channels = 1, .blockAlign = 1, .bits = 8}, UINT8},
         {{.size = 18}, SINT16},
@@ -97,12 +106,12 @@ TEST_F(WaveReaderTest, AcceptedFormatsAndBytesPastRiffEnd) {
 // Each file differs from a valid one in one point.
 TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
     const Bytes samples = patternBytes(40, 5);
-    Bytes oddPadUncounted = withFormat({.channels = 1, .blockAlign = 1, .bits = 8}, 41);
-    test::put32(oddPadUncounted, 4, static_cast<uint32_t>(oddPadUncounted.size() - 9));
     Bytes cutInFormat = withFormat({}), hugeHeader = WaveBuilder().chunk("LIST", {}).build(0xFFFFFFFF),
           hugeTrailer = WaveBuilder().format({}).chunk("data", samples).chunk("LIST", {}).build(),
           withTrailer = WaveBuilder().format({}).chunk("data", samples).chunk("LIST", {1, 2}).build();
+    Bytes cutInTrailer = withTrailer;
     cutInFormat.resize(30);
+    cutInTrailer.pop_back();
     test::put32(hugeHeader, 16, 0xFFFFFFFF);
     test::put32(hugeTrailer, hugeTrailer.size() - 4, 0xFFFFFFF8);
     struct Case {
@@ -148,15 +157,13 @@ TEST_F(WaveReaderTest, EveryCheckHasItsMessage) {
         {"bytes before the samples exceed 4294967295 and cannot be stored", hugeHeader},
         {"bytes after the samples exceed 4294967295 and cannot be stored", hugeTrailer},
         {kEofReport, cutInFormat},
-        {kEofReport, oddPadUncounted},         // the walk passes riffEnd and meets the end
-        {kEofReport, patched(4, 0xFFFFFFFF)},  // the RIFF size does not wrap
+        {kEofReport, cutInTrailer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         EXPECT_EQ(run(c.file, false, c.extra), c.message);
         EXPECT_TRUE(reader.preData() == nullptr && reader.trailer() == nullptr);
     }
-    EXPECT_EQ(reader.riffEnd, 0x100000007u);
     EXPECT_FALSE(reader.open(dir.path("absent.wav").c_str(), false));
     EXPECT_EQ(std::string(reader.errorText())
                   .rfind("Exception FILENOTFOUND in file Unknown, line 0\nfunction CreateFile, code 2, ", 0),
@@ -191,6 +198,7 @@ TEST_F(WaveReaderTest, VerboseListing) {
                      .chunk("data", patternBytes(16, 2))
                      .chunk("LIST", patternBytes(4, 3))
                      .build();
+    file.resize(file.size() + 7, 'x');
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(run(file, true), "");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -206,7 +214,8 @@ TEST_F(WaveReaderTest, VerboseListing) {
               "  warning: format can also be FLOAT32_16 (Cool Edit)\n"
               "Found data chunk, size         16\n"
               "data (start   80, size         16)\n"
-              "Found LIST chunk, size          4\n");
+              "Found LIST chunk, size          4\n"
+              "kept 7 bytes past the end of the RIFF chunk\n");
 }
 
 // Odd chunks keep their pad bytes on both sides of the samples; kept bytes go far beyond the first
