@@ -29,6 +29,8 @@ public:
     // Renders the report into a per-thread 2048-byte buffer, valid until the next call
     // on the same thread. Never fails and never writes past the buffer.
     const char* format() const;
+    // The description of an UNKNOWN failure (or whatever `name` holds for the others).
+    const char* description() const { return text[0] ? text : name; }
 
     ErrorCode code;
     const char* file;

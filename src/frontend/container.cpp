@@ -10,20 +10,6 @@ void writeSection(OutputStream& out, uint32_t tag, const uint8_t* bytes, uint32_
     out.write(bytes, length);
 }
 
-void copySection(InputStream& in, OutputStream& out) {
-    in.readU32();
-    uint32_t remaining = in.readU32();
-    // Straight from the input buffer to the output: no allocation, whatever the stored length.
-    while (remaining > 0) {
-        if (in.avail == 0) in.refill(1);
-        uint32_t n = remaining < in.avail ? remaining : in.avail;
-        out.write(in.cur, n);
-        in.cur += n;
-        in.avail -= n;
-        remaining -= n;
-    }
-}
-
 }  // namespace
 
 void writeContainerHeader(OutputStream& out, const ContainerHeader& header, const uint8_t* head,
@@ -58,12 +44,19 @@ ContainerHeader readHeaderFields(InputStream& in) {
     return header;
 }
 
-void copyHeadSection(InputStream& in, OutputStream& out) {
-    copySection(in, out);
-}
-
-void copyTailSection(InputStream& in, OutputStream& out) {
-    copySection(in, out);
+uint32_t copyStoredBytes(InputStream& in, ByteSink& out, Crc32& crc) {
+    const uint32_t length = in.readU32();
+    // Straight from the input buffer to the output: no allocation, whatever the stored length.
+    for (uint32_t remaining = length; remaining > 0;) {
+        if (in.avail == 0) in.refill(1);
+        uint32_t n = remaining < in.avail ? remaining : in.avail;
+        out.write(in.cur, n);
+        crc.update(in.cur, n);
+        in.cur += n;
+        in.avail -= n;
+        remaining -= n;
+    }
+    return length;
 }
 
 }  // namespace elq

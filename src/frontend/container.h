@@ -20,6 +20,8 @@ constexpr uint32_t kMagic = makeTag('E', 'L', 'Q', ' ');
 constexpr uint32_t kHeadTag = makeTag('H', 'E', 'A', 'D');
 constexpr uint32_t kCompTag = makeTag('C', 'O', 'M', 'P');
 constexpr uint32_t kTailTag = makeTag('T', 'A', 'I', 'L');
+// The optional checksum section after "TAIL" (frontend/checksum_section.h).
+constexpr uint32_t kSumsTag = makeTag('S', 'U', 'M', 'S');
 // Bytes from the end of the header-length field up to the "HEAD" tag.
 constexpr uint32_t kHeaderLength = 12;
 // Offset of the first stored "HEAD" byte in a container.
@@ -45,9 +47,28 @@ bool readMagic(InputStream& in);
 // length is skipped unchecked; `totalSamples` holds all 48 stored bits, though only the low
 // 32 are meaningful to readers.
 ContainerHeader readHeaderFields(InputStream& in);
-// Each skips a section's tag unchecked, reads its length and copies that many bytes from
-// `in` to `out` through the streams' own buffers. A file that ends early raises UNEXPECTEDEOF.
-void copyHeadSection(InputStream& in, OutputStream& out);
-void copyTailSection(InputStream& in, OutputStream& out);
+// Where decoded WAVE bytes go: the output file, a comparison with the source, a checksum.
+class ByteSink {
+public:
+    virtual void write(const uint8_t* bytes, uint32_t n) = 0;
+
+protected:
+    ~ByteSink() = default;
+};
+
+// A sink that writes into an output stream.
+class StreamSink final : public ByteSink {
+public:
+    explicit StreamSink(OutputStream& out) : out_(out) {}
+    void write(const uint8_t* bytes, uint32_t n) override { out_.write(bytes, n); }
+
+private:
+    OutputStream& out_;
+};
+
+// Reads a stored section's length (the stream stands behind its tag) and copies that many bytes
+// to `out` straight from the stream's buffer, adding them to `crc`. Returns the length. A file
+// that ends early raises UNEXPECTEDEOF.
+uint32_t copyStoredBytes(InputStream& in, ByteSink& out, Crc32& crc);
 
 }  // namespace elq

@@ -1,335 +1,62 @@
 #include "frontend/decode_command.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <vector>
 
-#include "foundation/allocator.h"
+#include "foundation/digest.h"
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
-#include "frontend/block_format.h"
-#include "frontend/container.h"
+#include "frontend/archive_decoder.h"
 #include "frontend/output_name.h"
 #include "frontend/progress_line.h"
-#include "frontend/stream_decoder.h"
-#include "frontend/worker_pool.h"
-#include "wave/sample_type.h"
 
 namespace elq {
 
 namespace {
 
-// Raised by the writer for a block whose sample type has no output format.
-struct TypeNotImplemented {};
-
-// Raised on a worker for a block it leaves to the sequential decoder, which decodes it in its
-// turn with the output and report one thread gives.
-struct DecodeSequentially {};
-
-// Bytes of one output value in the WAVE file, 0 for a type without an output format.
-uint32_t bytesPerValue(uint32_t sampleType) {
-    switch (sampleType) {
-        case UINT8:
-            return 1;
-        case SINT16:
-            return 2;
-        case SINT24:
-            return 3;
-        case SINT32:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
-// Each value's low `bytes` bytes, little-endian; 8-bit values are stored unsigned.
-uint8_t* packValues(const int32_t* values, uint32_t count, uint32_t bytes, uint8_t* p) {
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t v = static_cast<uint32_t>(values[i]);
-        if (bytes == 1) v += 128;
-        for (uint32_t k = 0; k < bytes; ++k)
-            *p++ = static_cast<uint8_t>(v >> (8 * k));
-    }
-    return p;
-}
-
-// Writes decoded values in the block's sample type and keeps the progress line.
-class WaveWriter : public BlockSink {
+// Takes decoded bytes to compute their MD5 only.
+class Md5Sink final : public ByteSink {
 public:
-    WaveWriter(OutputStream& out, uint32_t total, ProgressLine& line)
-        : out_(out), total_(total), line_(line) {}
-
-    // What the header says is still to come bounds every block: a damaged head must not make
-    // the decoder produce without bound.
-    uint64_t valuesLeft() const { return total_ - samplesDone_; }
-
-    void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
-        if (count > valuesLeft()) throwError(UNKNOWN, "damaged block: more values than the file holds");
-        bytes_ = bytesPerValue(sampleType);
-        if (bytes_ == 0) throw TypeNotImplemented{};
-        blockCount_ = count;
-    }
-
-    void putSamples(const int32_t* values, uint32_t count) override {
-        uint8_t staging[kRoundValues * 4];
-        while (count > 0) {
-            uint32_t n = count < kRoundValues ? count : kRoundValues;
-            uint8_t* end = packValues(values, n, bytes_, staging);
-            out_.write(staging, static_cast<uint32_t>(end - staging));
-            values += n;
-            count -= n;
-        }
-    }
-
-    void endBlock() {
-        samplesDone_ += blockCount_;
-        blockCount_ = 0;
-    }
-
-    // A block decoded elsewhere: its values packed into `bytes`, `bytesPerValue` each, in the
-    // pieces the decoder handed over. They go out in the very writes putSamples makes, so that
-    // the output stream flushes at the same points and a later failure leaves the same file.
-    void putBlock(const uint8_t* bytes, uint32_t bytesPerValue, const std::vector<uint32_t>& pieces) {
-        for (uint32_t piece : pieces) {
-            for (uint32_t left = piece; left > 0;) {
-                uint32_t n = left < kRoundValues ? left : kRoundValues;
-                out_.write(bytes, n * bytesPerValue);
-                bytes += n * bytesPerValue;
-                left -= n;
-            }
-            samplesDone_ += piece;
-        }
-    }
-
-    // Shows `done` values of the whole file (finished blocks and parts of blocks) as per cent.
-    void show(double done) { line_.show(done * 100 / (static_cast<double>(total_) + 1)); }
-    uint64_t samplesDone() const { return samplesDone_; }
-
-    static void report(void* context, double fraction) {
-        auto* self = static_cast<WaveWriter*>(context);
-        double d = static_cast<double>(self->total_) + 1;
-        double lo = static_cast<double>(self->samplesDone_) * 100 / d;
-        double hi = (static_cast<double>(self->samplesDone_) + self->blockCount_) * 100 / d;
-        self->line_.show((hi - lo) * fraction + lo);
-    }
-    ProgressSink progress() { return {&WaveWriter::report, this}; }
-
-private:
-    // Values packed and written at a time.
-    static constexpr uint32_t kRoundValues = 1024;
-
-    OutputStream& out_;
-    uint32_t total_;
-    ProgressLine& line_;
-    uint32_t bytes_ = 0;
-    uint32_t blockCount_ = 0;
-    uint64_t samplesDone_ = 0;
+    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
+    Md5 md5;
 };
 
-// Decodes the block at the stream's position as one thread does; false when no block starts here.
-bool decodeOneBlock(InputStream& in, WaveWriter& writer) {
-    if (readCompressedBlock(in, writer, writer.progress()) == 0) return false;
-    writer.endBlock();
-    return true;
-}
-
-// Blocks decoded in parallel are limited to this many values and to this many bytes per value
-// (plus a little), so that the blocks in flight hold bounded memory whatever their heads claim;
-// a block beyond either limit is decoded by the sequential decoder in pieces.
-constexpr uint32_t kMaxParallelValues = 1u << 21;
-constexpr uint64_t kMaxParallelBytesPerValue = 8;
-constexpr uint64_t kParallelBytesSlack = 1u << 16;
-
-// One block decoded on a worker from a copy of its bytes.
-struct DecodeSlot : Job {
-    uint32_t length = 0;  // L + 8, the block's bytes as its head claims
-    uint32_t count = 0;   // values, as its head claims
-    Buffer<uint8_t> compressed;
-    Buffer<uint8_t> decoded;  // the values in the output's bytes
-    uint32_t bytesPerValue = 0;
-    std::vector<uint32_t> pieces;  // values per piece the decoder handed over
-    bool confirmed = false;        // the range decoder finished exactly at the claimed end
-    // Progress only: a 32-bit atomic stays lock-free on every target without libatomic.
-    std::atomic<float> fraction{0};
-    std::atomic<bool> abandoned{false};
-    const WorkerPool* pool = nullptr;
-
-    static void report(void* context, double fraction) {
-        auto* self = static_cast<DecodeSlot*>(context);
-        if (self->abandoned.load(std::memory_order_relaxed) || self->pool->cancelled()) throw JobCancelled{};
-        self->fraction.store(static_cast<float>(fraction), std::memory_order_relaxed);
-    }
-};
-
-// Packs a worker's decoded values into its slot.
-class SlotSink : public BlockSink {
-public:
-    explicit SlotSink(DecodeSlot& slot) : slot(slot) {}
-    void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
-        uint32_t bytes = bytesPerValue(sampleType);
-        if (bytes == 0 || count != slot.count) throw DecodeSequentially{};
-        if (slot.decoded.size() < static_cast<size_t>(count) * bytes)
-            slot.decoded.reset(static_cast<size_t>(count) * bytes, "data");
-        slot.bytesPerValue = bytes;
-        slot.pieces.clear();
-        end = slot.decoded.data();
-        left = count;
-    }
-    void putSamples(const int32_t* values, uint32_t count) override {
-        if (count > left) throw DecodeSequentially{};  // never from an intact decoder; keeps `end` inside
-        end = packValues(values, count, slot.bytesPerValue, end);
-        left -= count;
-        slot.pieces.push_back(count);
-    }
-
-private:
-    DecodeSlot& slot;
-    uint8_t* end = nullptr;
-    uint32_t left = 0;
-};
-
-void decodeSlot(DecodeSlot& slot) {
-    InputStream memory;
-    memory.openMemory(slot.compressed.data(), slot.length);
-    SlotSink sink(slot);
-    uint32_t count = readCompressedBlock(memory, sink, {&DecodeSlot::report, &slot});
-    slot.confirmed = count == slot.count && memory.position() == slot.length;
-}
-
-// Finds the blocks ahead by their length fields and decodes them on the workers, while this
-// thread writes them in order. Each block is taken only if its range decoder finished exactly
-// where its length field said; otherwise (a damaged length field, damaged data, a block beyond
-// the memory limits) the sequential decoder decodes it from its position in the file, with
-// exactly the output, report and failure it has with one thread, and the search for blocks
-// ahead resumes behind it. Returns false, having done nothing, when no thread can be started.
-bool decodeInParallel(InputStream& in, WaveWriter& writer, uint32_t workers) {
-    const uint32_t inFlight = workers + 1;
-    std::vector<std::unique_ptr<DecodeSlot>> slots;
-    for (uint32_t i = 0; i < inFlight; ++i)
-        slots.push_back(std::make_unique<DecodeSlot>());
-    // Declared after the slots: leaving this function stops and joins the workers first.
-    WorkerPool pool(workers);
-    if (pool.size() == 0) return false;
-
-    // A stream without a size (a pipe) cannot be read ahead and sought back: sequential only.
-    const uint64_t fileSize = in.size();
-    uint64_t next = in.position();  // the block to write next
-    uint64_t scan = next;           // where the next block ahead starts, if the fields are right
-    uint64_t valuesAhead = 0;       // values of the blocks in flight
-    bool scanning = true;
-    uint32_t first = 0, queued = 0;  // the ring of slots in flight
-
-    auto tick = [&] {
-        double done = static_cast<double>(writer.samplesDone());
-        for (uint32_t i = 0; i < queued; ++i) {
-            const DecodeSlot& slot = *slots[(first + i) % inFlight];
-            done += slot.count * static_cast<double>(slot.fraction.load(std::memory_order_relaxed));
-        }
-        writer.show(done);
-    };
-    // Reads the block at `scan` into `slot` when it qualifies for parallel decoding.
-    auto readAhead = [&](DecodeSlot& slot) {
-        try {
-            if (fileSize < scan || fileSize - scan < kBlockHeadSize + 2) return false;
-            if (in.position() != scan) in.seek(scan);
-            uint8_t head[kBlockHeadSize];
-            BlockHead fields;
-            if (in.read(head, kBlockHeadSize) != kBlockHeadSize || !parseBlockHead(head, fields))
-                return false;
-            const uint64_t length = static_cast<uint64_t>(fields.length) + 8;
-            const uint32_t count = fields.count;
-            if (count == 0 || count > kMaxParallelValues || count > writer.valuesLeft() - valuesAhead)
-                return false;
-            if (length < kBlockHeadSize + 2 || length > fileSize - scan ||
-                length > kMaxParallelBytesPerValue * count + kParallelBytesSlack)
-                return false;
-            if (slot.compressed.size() < length) slot.compressed.reset(length, "data");
-            memcpy(slot.compressed.data(), head, kBlockHeadSize);
-            uint32_t rest = static_cast<uint32_t>(length) - kBlockHeadSize;
-            in.readMin(slot.compressed.data() + kBlockHeadSize, rest, rest);
-            slot.length = static_cast<uint32_t>(length);
-            slot.count = count;
-        } catch (const Exception&) {
-            return false;  // the sequential decoder meets the same in its turn
-        }
-        scan += slot.length;
-        valuesAhead += slot.count;
-        return true;
-    };
-
-    for (;;) {
-        while (scanning && queued < inFlight) {
-            DecodeSlot& slot = *slots[(first + queued) % inFlight];
-            if (!readAhead(slot)) {
-                scanning = false;
-                break;
-            }
-            slot.done = false;
-            slot.failure = nullptr;
-            slot.confirmed = false;
-            slot.fraction = 0;
-            slot.abandoned = false;
-            slot.pool = &pool;
-            pool.submit(slot, [&slot] { decodeSlot(slot); });
-            ++queued;
-        }
-        if (queued > 0) {
-            DecodeSlot& slot = *slots[first];
-            pool.wait(slot, tick);
-            if (!slot.failure && slot.confirmed) {
-                writer.putBlock(slot.decoded.data(), slot.bytesPerValue, slot.pieces);
-                next += slot.length;
-                valuesAhead -= slot.count;
-                first = (first + 1) % inFlight;
-                --queued;
-                tick();
-                continue;
-            }
-            // The blocks behind it were found through its length field: none of them counts.
-            for (uint32_t i = 0; i < queued; ++i)
-                slots[(first + i) % inFlight]->abandoned = true;
-            for (uint32_t i = 0; i < queued; ++i)
-                pool.wait(*slots[(first + i) % inFlight], [] {});
-            queued = 0;
-            valuesAhead = 0;
-        }
-        in.seek(next);
-        if (!decodeOneBlock(in, writer)) return true;  // the stream stands at the "TAIL" section
-        next = scan = in.position();
-        scanning = true;
+// The report of a failed decode, with the block a file that ends early ended in.
+void printFailure(const Exception& e, const ArchiveDecoder& decoder) {
+    fprintf(stderr, "\n%s\n", e.format());
+    if (e.code == UNEXPECTEDEOF && decoder.blockInProgress() != 0) {
+        fprintf(stderr,
+                "The ELQ file ends inside block %u, which starts at byte %llu: it is cut short or damaged.\n",
+                decoder.blockInProgress(), static_cast<unsigned long long>(decoder.blockOffset()));
     }
 }
 
 bool decompress(const char* source, const char* name, const CommandSettings& settings) {
     InputStream in;
     in.open(source);
+    ArchiveDecoder decoder(in);
     // The magic is checked before the output is created, so that a file that is not ours
     // never costs the user an existing file of the output's name.
-    if (!readMagic(in)) {
+    if (!decoder.readMagic()) {
         fputs("Not an ELQ file\n", stderr);
         return false;
     }
     OutputStream out;
-    out.open(name);
-    ContainerHeader header = readHeaderFields(in);
-    copyHeadSection(in, out);
+    out.openReplacing(name);
+    StreamSink sink(out);
     ProgressLine line("Decompressing", settings.silent);
-    WaveWriter writer(out, static_cast<uint32_t>(header.totalSamples), line);
     try {
-        if (settings.threads <= 1 || !decodeInParallel(in, writer, settings.threads)) {
-            while (decodeOneBlock(in, writer)) {
-            }
-        }
+        decoder.decode(sink, settings.threads, line);
     } catch (const TypeNotImplemented&) {
         fputs("Type not implemented\n", stderr);
         return false;
+    } catch (const Exception& e) {
+        printFailure(e, decoder);
+        return false;
     }
-    copyTailSection(in, out);
     in.close();
-    out.close();
+    out.replace(source);
     if (!settings.silent) fputs("\rDecompression done.    \n\n", stderr);
     return true;
 }
@@ -357,6 +84,50 @@ bool decodeFile(const char* source, const char* output, const CommandSettings& s
         fprintf(stderr, "\n%s\n", e.format());
         return false;
     }
+}
+
+bool testFile(const char* source, const CommandSettings& settings) {
+    if (!settings.silent) fprintf(stderr, "ELQ: <%s>\n", source);
+    bool intact = false;
+    try {
+        InputStream in;
+        in.open(source);
+        ArchiveDecoder decoder(in);
+        if (!decoder.readMagic()) {
+            fputs("Not an ELQ file\n", stderr);
+        } else {
+            Md5Sink sink;
+            ProgressLine line("Verifying", settings.silent);
+            try {
+                decoder.decode(sink, settings.threads, line);
+                intact = true;
+            } catch (const TypeNotImplemented&) {
+                fputs("Type not implemented\n", stderr);
+            } catch (const Exception& e) {
+                printFailure(e, decoder);
+            }
+            uint8_t md5[16];
+            sink.md5.finish(md5);
+            if (intact && decoder.checksummed() && memcmp(md5, decoder.md5(), 16) != 0) {
+                fputs("\nThe decoded file does not have the MD5 its checksum section holds.\n", stderr);
+                intact = false;
+            }
+            if (intact && !settings.silent) {
+                char hex[33];
+                formatMd5(md5, hex);
+                if (decoder.checksummed()) {
+                    fprintf(stderr, "\rVerified: <%s> is intact, MD5 %s\n\n", source, hex);
+                } else {
+                    fprintf(stderr, "\rVerified: <%s> decodes completely (it holds no checksums), MD5 %s\n\n",
+                            source, hex);
+                }
+            }
+        }
+    } catch (const Exception& e) {
+        fprintf(stderr, "\n%s\n", e.format());
+    }
+    if (!intact) fprintf(stderr, "Verification failed: <%s> is damaged\n\n", source);
+    return intact;
 }
 
 }  // namespace elq

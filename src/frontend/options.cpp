@@ -84,7 +84,9 @@ void parseCommandLine(int argc, const char* const* argv) {
             options.info = 1;
         } else if (equals(arg, "--help")) {
             options.help = 1;
-        } else if (equals(arg, "--verify") || equals(arg, "--repair") || equals(arg, "--speedtest")) {
+        } else if (equals(arg, "--verify")) {
+            options.verify = 1;
+        } else if (equals(arg, "--repair") || equals(arg, "--speedtest")) {
             // Accepted for compatibility of command lines; no effect.
         } else if (equals(arg, "--output")) {
             if (i + 1 >= argc) throwError(UNKNOWN, "parameter missing after --output");
@@ -123,7 +125,9 @@ void parseCommandLine(int argc, const char* const* argv) {
         } else if (equals(arg, "--verbose")) {
             options.silent = 0;
             options.verbose = 1;
-        } else if (equals(arg, "--recovery") || equals(arg, "--crc") || equals(arg, "--raw")) {
+        } else if (equals(arg, "--crc")) {
+            options.crc = 1;
+        } else if (equals(arg, "--recovery") || equals(arg, "--raw")) {
             // Accepted without effect.
         } else if (equals(arg, "--channelconfig")) {
             lookupValue(argc, argv, i, kChannelConfigNames, countOf(kChannelConfigNames),

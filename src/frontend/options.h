@@ -29,6 +29,8 @@ struct CommandSettings {
     bool silent = false;   // no file names or progress
     bool verbose = false;  // list the WAVE header fields while encoding
     uint32_t threads = 1;  // worker threads; 1 runs everything on the calling thread
+    bool verify = false;   // encoding: decode the finished file again and compare with the source
+    bool crc = false;      // encoding: append the checksum section
     EncoderSettings encoder;
 };
 
@@ -37,6 +39,8 @@ struct ProgramOptions {
     int32_t decode = -1;
     int32_t info = -1;
     int32_t help = -1;
+    int32_t verify = -1;  // "--verify": encoding checks its output; an ELQ source is tested
+    int32_t crc = -1;     // "--crc": the encoder appends checksums
     EncoderSettings settings;
     uint8_t silent = 0;
     uint8_t verbose = 0;

@@ -54,7 +54,7 @@ int dispatch(int argc, const char* const* argv) {
     }
     if (!options.silent) printBanner(stderr);
     const CommandSettings settings{options.silent != 0, options.verbose != 0, threadCount(options.threads),
-                                   options.settings};
+                                   options.verify == 1, options.crc == 1,     options.settings};
 
     for (int i = 0; i < options.sourceCount; ++i) {
         const char* source = options.sources[i];
@@ -64,7 +64,9 @@ int dispatch(int argc, const char* const* argv) {
         } else if (options.encode == 1 || endsWithIgnoreCase(source, ".wav")) {
             if (!encodeFile(source, output, settings)) return 1;
         } else if (options.decode == 1 || endsWithIgnoreCase(source, ".elq")) {
-            if (!decodeFile(source, output, settings)) return 1;
+            // With --verify an ELQ file is tested: decoded in full, nothing written.
+            if (!(options.verify == 1 ? testFile(source, settings) : decodeFile(source, output, settings)))
+                return 1;
         } else {
             fprintf(stderr, "Not yet implemented or unspecified operation for <%s>\n", source);
             return 1;
