@@ -6,11 +6,11 @@ void EnergyResidualEncoder::setParameters(uint32_t adaptationLength, uint32_t re
     checkEncoderParameters(adaptationLength, residueWidth);
     N = adaptationLength;
     W = residueWidth;
-    factors = adaptationFactors(N);
+    factors = memoryWeights(N);
 }
 
 void EnergyResidualEncoder::writeParameters(RangeEncoder& encoder) {
-    writeAdaptationLength(encoder, N);
+    writeMemoryLength(encoder, N);
 }
 
 template <uint32_t Channels>
@@ -18,7 +18,7 @@ void EnergyResidualEncoder::encodeChannels(const int32_t* residues, uint32_t cou
     models.create(energyContextCount(W), energySymbolCount(W), kModelLimit, kEncoderModelsName);
     CodingSink<CumulativeModel> sink{encoder, models.data()};
     double powers[2] = {1.0, 1.0};
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
     forEachValue<Channels, true>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
@@ -33,7 +33,7 @@ uint32_t EnergyResidualEncoder::estimateChannels(const int32_t* residues, uint32
     CostEstimator local = estimator;  // a local lets the compiler keep `range` in a register
     EstimatingSink sink{local, costModels.data()};
     double powers[2] = {1.0, 1.0};
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
     forEachValue<Channels, false>(count, 0, powers, [&](uint32_t i, double& power) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeEnergyValue(residues[i], power, f, lastContext, sink);
@@ -70,7 +70,7 @@ void EnergyResidualDecoder::setParameters(uint32_t valueCount, uint32_t residueW
 }
 
 void EnergyResidualDecoder::readParameters(RangeDecoder& decoder) {
-    factors = adaptationFactors(readAdaptationLength(decoder));
+    factors = memoryWeights(readMemoryLength(decoder));
     decoded = 0;
     needsStart = true;
 }
@@ -88,7 +88,7 @@ uint32_t EnergyResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     } else if (!models.isCreated()) {
         throwError(UNKNOWN, "residual decoder used before its parameters were read");
     }
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t lastContext = energyContextCount(W) - 1;
     CumulativeModel* table = models.data();
     forEachValue<Channels, true>(

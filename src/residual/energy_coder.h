@@ -33,7 +33,7 @@ inline uint32_t energyContext(double runningPower, uint32_t lastContext) {
 }
 
 // P = ((U*U + 1.0)*b) + (a*P), in exactly this order on both sides.
-inline void updateRunningPower(double& runningPower, uint32_t u, const AdaptationFactors& f) {
+inline void updateRunningPower(double& runningPower, uint32_t u, const MemoryWeights& f) {
     const double U = static_cast<double>(u);
     runningPower = ((U * U + 1.0) * f.b) + (f.a * runningPower);
 }
@@ -60,7 +60,7 @@ inline uint32_t energyValueBase(uint32_t sym, uint32_t& rawBits) {
 
 // One value of the encode side (encodeBlock and estimateSize).
 template <class Sink>
-ELQ_ALWAYS_INLINE void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationFactors& f,
+ELQ_ALWAYS_INLINE void encodeEnergyValue(int32_t x, double& runningPower, const MemoryWeights& f,
                                          uint32_t lastContext, Sink& sink) {
     const uint32_t u = fold(x);
     const uint32_t c = energyContext(runningPower, lastContext);
@@ -73,7 +73,7 @@ ELQ_ALWAYS_INLINE void encodeEnergyValue(int32_t x, double& runningPower, const 
 
 // One value of the decode side; returns the folded value. The model clamps its symbol to its
 // alphabet of at most 8 x 32 - 16 symbols, so k stays at most 28.
-ELQ_ALWAYS_INLINE uint32_t decodeEnergyValue(double& runningPower, const AdaptationFactors& f,
+ELQ_ALWAYS_INLINE uint32_t decodeEnergyValue(double& runningPower, const MemoryWeights& f,
                                              uint32_t lastContext, CumulativeModel* models,
                                              RangeDecoder& decoder) {
     const uint32_t c = energyContext(runningPower, lastContext);
@@ -96,12 +96,12 @@ protected:
     template <uint32_t Channels>
     uint32_t estimateChannels(const int32_t* residues, uint32_t count);
 
-    AdaptationFactors factors;
+    MemoryWeights factors;
     uint32_t W = kMaxResidueWidth;
     ModelArray<CumulativeModel> models;  // "entEncs[]", only inside encodeBlock
     CostEstimator estimator;
     CostModelArray costModels;  // "entEncs[]", only inside estimateSize
-    uint32_t N = kMinAdaptationLength;
+    uint32_t N = kMinMemoryLength;
 };
 
 class MonoEnergyResidualEncoder final : public EnergyResidualEncoder {
@@ -125,7 +125,7 @@ protected:
     template <uint32_t Channels>
     uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
 
-    AdaptationFactors factors;
+    MemoryWeights factors;
     double runningPower[2] = {1.0, 1.0};
     uint32_t W = kMaxResidueWidth;
     uint32_t count = 0;

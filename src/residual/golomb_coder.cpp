@@ -17,11 +17,11 @@ void GolombResidualEncoder::setParameters(uint32_t adaptationLength, uint32_t re
     checkEncoderParameters(adaptationLength, residueWidth);
     N = adaptationLength;
     W = residueWidth;
-    factors = adaptationFactors(N);
+    factors = memoryWeights(N);
 }
 
 void GolombResidualEncoder::writeParameters(RangeEncoder& encoder) {
-    writeAdaptationLength(encoder, N);
+    writeMemoryLength(encoder, N);
 }
 
 template <uint32_t Channels>
@@ -29,7 +29,7 @@ void GolombResidualEncoder::encodeChannels(const int32_t* residues, uint32_t cou
     quotientModel.create(kGolombSymbols, kModelLimit);
     CodingSink sink{encoder, &quotientModel};
     double means[2] = {0.0, 0.0};
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t width = W;
     forEachValue<Channels, true>(count, 0, means, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeGolombValue(residues[i], mean, f, width, sink);
@@ -44,7 +44,7 @@ uint32_t GolombResidualEncoder::estimateChannels(const int32_t* residues, uint32
     CostEstimator local = estimator;  // a local lets the compiler keep `range` in a register
     EstimatingSink sink{local, &costModel};
     double means[2] = {0.0, 0.0};
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t width = W;
     forEachValue<Channels, false>(count, 0, means, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {
         encodeGolombValue(residues[i], mean, f, width, sink);
@@ -81,7 +81,7 @@ void GolombResidualDecoder::setParameters(uint32_t valueCount, uint32_t residueW
 }
 
 void GolombResidualDecoder::readParameters(RangeDecoder& decoder) {
-    factors = adaptationFactors(readAdaptationLength(decoder));
+    factors = memoryWeights(readMemoryLength(decoder));
     decoded = 0;
     needsStart = true;
 }
@@ -99,7 +99,7 @@ uint32_t GolombResidualDecoder::decodeChannels(int32_t* out, uint32_t maxCount, 
     } else if (!quotientModel.isCreated()) {
         throwError(UNKNOWN, "residual decoder used before its parameters were read");
     }
-    const AdaptationFactors f = factors;
+    const MemoryWeights f = factors;
     const uint32_t width = W;
     forEachValue<Channels, true>(
         n, decoded, runningMean, [&](uint32_t i, double& mean) ELQ_ALWAYS_INLINE_LAMBDA {

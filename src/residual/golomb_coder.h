@@ -24,7 +24,7 @@ inline uint32_t golombDivisor(double runningMean) {
 }
 
 // E = u*b + a*E, in exactly this order on both sides.
-inline void updateRunningMean(double& runningMean, uint32_t u, const AdaptationFactors& f) {
+inline void updateRunningMean(double& runningMean, uint32_t u, const MemoryWeights& f) {
     runningMean = static_cast<double>(u) * f.b + f.a * runningMean;
 }
 
@@ -40,7 +40,7 @@ ELQ_ALWAYS_INLINE void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t resid
 // One value of the encode side (encodeBlock and estimateSize): folds x and codes it with the
 // divisor that `runningMean` gives before this value enters it.
 template <class Sink>
-ELQ_ALWAYS_INLINE void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
+ELQ_ALWAYS_INLINE void encodeGolombValue(int32_t x, double& runningMean, const MemoryWeights& f,
                                          uint32_t residueWidth, Sink& sink) {
     const uint32_t u = fold(x);
     const uint32_t m = golombDivisor(runningMean);
@@ -72,7 +72,7 @@ ELQ_ALWAYS_INLINE void encodeGolombValue(int32_t x, double& runningMean, const A
 uint32_t decodeGolombEscape(uint32_t k, uint32_t residueWidth, RangeDecoder& decoder);
 
 // One value of the decode side, the mirror of encodeGolombValue; returns the folded value.
-ELQ_ALWAYS_INLINE uint32_t decodeGolombValue(double& runningMean, const AdaptationFactors& f,
+ELQ_ALWAYS_INLINE uint32_t decodeGolombValue(double& runningMean, const MemoryWeights& f,
                                              uint32_t residueWidth, CumulativeModel& quotientModel,
                                              RangeDecoder& decoder) {
     const uint32_t m = golombDivisor(runningMean);
@@ -110,12 +110,12 @@ protected:
     template <uint32_t Channels>
     uint32_t estimateChannels(const int32_t* residues, uint32_t count);
 
-    AdaptationFactors factors;
+    MemoryWeights factors;
     uint32_t W = kMaxResidueWidth;
     CumulativeModel quotientModel;  // only inside encodeBlock
     CostEstimator estimator;
     CostModel costModel;  // only inside estimateSize
-    uint32_t N = kMinAdaptationLength;
+    uint32_t N = kMinMemoryLength;
 };
 
 class MonoGolombResidualEncoder final : public GolombResidualEncoder {
@@ -139,7 +139,7 @@ protected:
     template <uint32_t Channels>
     uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
 
-    AdaptationFactors factors;
+    MemoryWeights factors;
     double runningMean[2] = {0.0, 0.0};
     uint32_t W = kMaxResidueWidth;
     uint32_t count = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "entropy/cost_estimator.h"
+#include "entropy/memory_length.h"
 #include "entropy/models.h"
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
@@ -18,8 +19,6 @@ constexpr uint32_t kGolombFamily = 1;
 
 constexpr uint32_t kMinResidueWidth = 2;
 constexpr uint32_t kMaxResidueWidth = 32;
-constexpr uint32_t kMinAdaptationLength = 2;
-constexpr uint32_t kMaxAdaptationLength = 65537;
 
 // 0, -1, 1, -2, ... to 0, 1, 2, 3, ...; -2^31 maps to 2^32 - 1.
 inline uint32_t fold(int32_t x) {
@@ -28,25 +27,6 @@ inline uint32_t fold(int32_t x) {
 inline int32_t unfold(uint32_t u) {
     return static_cast<int32_t>((u >> 1) ^ (0u - (u & 1u)));
 }
-
-// The weights of a running statistic with memory N: new = value * b + a * old.
-struct AdaptationFactors {
-    double a = 0.0;
-    double b = 0.0;
-};
-
-// b is 1 - a, not 1 / N: the decoder must obtain the same two doubles.
-inline AdaptationFactors adaptationFactors(uint32_t adaptationLength) {
-    const double n = static_cast<double>(adaptationLength);
-    AdaptationFactors f;
-    f.a = (n - 1.0) / n;
-    f.b = 1.0 - f.a;
-    return f;
-}
-
-// N (2 to 65537) as a 12-bit field holding N - 2, with 4095 escaping to a 16-bit field.
-void writeAdaptationLength(RangeEncoder& encoder, uint32_t adaptationLength);
-uint32_t readAdaptationLength(RangeDecoder& decoder);
 
 // Receivers of the symbols of the encode-side per-value steps. A step names the model by index
 // (the Golomb family always uses model 0); `uniform` is a value equally likely among `total`.

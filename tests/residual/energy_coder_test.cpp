@@ -44,7 +44,7 @@ TEST(EnergyCoder, WorkedSequence) {
     test::RecordingSink sink;
     double power = 1.0;
     for (int i = 0; i < 4; ++i) {
-        encodeEnergyValue(residues[i], power, adaptationFactors(8), 31, sink);
+        encodeEnergyValue(residues[i], power, memoryWeights(8), 31, sink);
         EXPECT_EQ(power, powers[i]);
     }
     EXPECT_EQ(sink.calls, "s(0,6) s(2,9) s(3,34) b(0,3) s(9,0)");

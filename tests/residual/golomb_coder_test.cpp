@@ -9,7 +9,7 @@ namespace {
 
 std::string callsOf(uint32_t u, double mean, uint32_t width) {
     test::RecordingSink sink;
-    encodeGolombValue(unfold(u), mean, adaptationFactors(12), width, sink);
+    encodeGolombValue(unfold(u), mean, memoryWeights(12), width, sink);
     return sink.calls;
 }
 
@@ -20,7 +20,7 @@ TEST(GolombCoder, WorkedSequence) {
     test::RecordingSink sink;
     double mean = 0.0;
     for (int i = 0; i < 4; ++i) {
-        encodeGolombValue(residues[i], mean, adaptationFactors(8), 16, sink);
+        encodeGolombValue(residues[i], mean, memoryWeights(8), 16, sink);
         EXPECT_EQ(mean, means[i]);
     }
     EXPECT_EQ(sink.calls, "s(0,6) u(0,1) s(0,9) u(0,1) s(0,31) u(2,12) b(16,6) s(0,0) u(0,3)");

@@ -1,4 +1,4 @@
-// Both families, mono and stereo, through the public interfaces: fields, refusals, every width with
+// Both families, mono and stereo, through the public interfaces: refusals, every width with
 // adversarial values, several adaptation lengths, sliced decoding, size estimates and damaged payloads.
 #include "residual/residual_coder.h"
 
@@ -12,25 +12,6 @@ namespace elq {
 namespace {
 
 constexpr uint32_t kFamilies[] = {kEnergyFamily, kGolombFamily};
-
-TEST(ResidualCoder, AdaptationLengthFieldAndFactors) {
-    // N, the 12-bit field, the 16-bit escape (-1: none)
-    const int32_t cases[][3] = {{2, 0, -1}, {4096, 4094, -1}, {4097, 4095, 4095}, {65537, 4095, 65535}};
-    for (auto& c : cases) {
-        const test::Bytes bytes = test::encoded([&](RangeEncoder& e) { writeAdaptationLength(e, c[0]); });
-        EXPECT_EQ(bytes, test::encoded([&](RangeEncoder& e) {
-                      e.encodeShift(1, c[1], 12);
-                      if (c[2] >= 0) e.encodeShort(c[2]);
-                  }))
-            << c[0];
-        test::CodedBytes coded(bytes);
-        EXPECT_EQ(readAdaptationLength(coded.start()), uint32_t(c[0]));
-        coded.expectFullyRead();
-    }
-    // For N = 3, 1 - (2/3) and 1/3 differ in the last bit; both sides must use the former.
-    EXPECT_EQ(adaptationFactors(3).a, 2.0 / 3.0);
-    EXPECT_EQ(adaptationFactors(3).b, 1.0 - 2.0 / 3.0);
-}
 
 TEST(ResidualCoder, RefusesWhatItCannotCode) {
     test::expectRefused([] { createResidualDecoder(2, false); });
@@ -81,7 +62,7 @@ TEST(ResidualRoundTrip, EveryWidthBothFamiliesMonoAndStereo) {
         for (bool stereo : {false, true}) {
             // An empty block is the adaptation length alone.
             const test::Bytes empty = test::encodeResidues(family, stereo, 12, 16, {});
-            EXPECT_EQ(empty, test::encoded([](RangeEncoder& e) { writeAdaptationLength(e, 12); }));
+            EXPECT_EQ(empty, test::encoded([](RangeEncoder& e) { writeMemoryLength(e, 12); }));
             EXPECT_TRUE(test::decodeResidues(family, stereo, 16, empty, 0).empty());
             for (uint32_t width = 2; width <= 32; ++width) {
                 const uint32_t n = lengths[(width + family + stereo) % 5], count = 1999 + rng() % 500;
