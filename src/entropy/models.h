@@ -184,6 +184,21 @@ private:
     uint32_t count_ = 0;
 };
 
-using CostModelArray = ModelArray<CostModel>;
+// One model held in place behind the interface of a ModelArray, for a coder with a single context:
+// no array to allocate, so an OOM report names the model's counts.
+template <class Model>
+class SingleModel {
+public:
+    void create([[maybe_unused]] uint32_t count, uint32_t numSymbols, uint32_t limit, const char*) {
+        assert(count == 1);
+        model_.create(numSymbols, limit);
+    }
+    void release() { model_.release(); }
+    Model* data() { return &model_; }
+    bool isCreated() const { return model_.isCreated(); }
+
+private:
+    Model model_;
+};
 
 }  // namespace elq

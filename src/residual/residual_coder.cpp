@@ -11,14 +11,6 @@ void checkResidueWidth(uint32_t residueWidth) {
     }
 }
 
-void checkEncoderParameters(uint32_t adaptationLength, uint32_t residueWidth) {
-    checkResidueWidth(residueWidth);
-    // A larger N would be written modulo 65536 and decoded as another N.
-    if (adaptationLength < kMinMemoryLength || adaptationLength > kMaxMemoryLength) {
-        throwError(UNKNOWN, "adaptation length outside 2 to 65537");
-    }
-}
-
 Owned<ResidualEncoder> createResidualEncoder(uint32_t family, bool stereo) {
     if (family == kEnergyFamily) {
         if (stereo) return makeOwned<StereoEnergyResidualEncoder>("iesd");

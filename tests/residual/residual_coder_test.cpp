@@ -6,12 +6,35 @@
 
 #include <random>
 
+#include "entropy/memory_length.h"
+#include "residual/energy_coder.h"
+#include "residual/golomb_coder.h"
 #include "residual_test_support.h"
 
 namespace elq {
 namespace {
 
 constexpr uint32_t kFamilies[] = {kEnergyFamily, kGolombFamily};
+
+// N = 8, W = 16, residues 3, -5, 40, 0: each family's fields and running statistic worked out by hand.
+template <class Family>
+void expectWorkedSequence(const double (&statistics)[4], const char* calls) {
+    const int32_t residues[] = {3, -5, 40, 0};
+    test::RecordingSink sink;
+    double statistic = Family::kStartStatistic;
+    for (int i = 0; i < 4; ++i) {
+        Family::encodeValue(residues[i], statistic, memoryWeights(8), Family::widthParameter(16), sink);
+        EXPECT_EQ(statistic, statistics[i]) << i;
+    }
+    EXPECT_EQ(sink.calls, calls);
+}
+
+TEST(ResidualCoder, WorkedSequences) {
+    expectWorkedSequence<EnergyFamily>({5.5, 15.0625, 813.3046875, 711.7666015625},
+                                       "s(0,6) s(2,9) s(3,34) b(0,3) s(9,0)");
+    expectWorkedSequence<GolombFamily>({0.75, 1.78125, 11.55859375, 10.11376953125},
+                                       "s(0,6) u(0,1) s(0,9) u(0,1) s(0,31) u(2,12) b(16,6) s(0,0) u(0,3)");
+}
 
 TEST(ResidualCoder, RefusesWhatItCannotCode) {
     test::expectRefused([] { createResidualDecoder(2, false); });
