@@ -7,12 +7,6 @@
 namespace elq {
 namespace {
 
-std::string callsOf(uint32_t u, double mean, uint32_t width) {
-    test::RecordingSink sink;
-    GolombFamily::encodeValue(unfold(u), mean, memoryWeights(12), width, sink);
-    return sink.calls;
-}
-
 // Divisors up to 16384, then shifts; escapes with base floorLog2(31·m) when dividing, s + 4 when
 // shifting, and 31 raw bits for the most negative residue.
 TEST(GolombCoder, DivisorsShiftsAndEscapes) {
@@ -26,12 +20,11 @@ TEST(GolombCoder, DivisorsShiftsAndEscapes) {
         {31, 0.0, 16, "s(0,31) u(0,12) b(15,4)"},
         {31u << 14, 65536.0, 20, "s(0,31) u(0,2) b(245760,18)"},
         {0xFFFFFFFFu, 0.0, 32, "s(0,31) u(27,28) b(2147483647,31)"}};
-    for (auto [u, mean, width, calls] : cases)
-        EXPECT_EQ(callsOf(u, mean, width), calls);
-    const std::vector<int32_t> residues = {INT32_MIN, INT32_MAX, 0, INT32_MIN, -1, INT32_MIN};
-    EXPECT_EQ(test::decodeResidues(kGolombFamily, false, 32,
-                                   test::encodeResidues(kGolombFamily, false, 2, 32, residues), 6),
-              residues);
+    for (auto [u, mean, width, calls] : cases) {
+        test::RecordingSink sink;
+        GolombFamily::encodeValue(unfold(u), mean, memoryWeights(12), width, sink);
+        EXPECT_EQ(sink.calls, calls) << u;
+    }
 }
 
 // An escape whose base reaches W never comes from a valid block; the decoder refuses it instead of
