@@ -2,50 +2,6 @@
 
 namespace elq {
 
-void AdaptiveModel::create(uint32_t symbols, uint32_t countLimit) {
-    assert(symbols >= 2);
-    uint32_t size = 1u << floorLog2(symbols);
-    if (size < symbols) size <<= 1;
-    freqs.reset(2 * static_cast<size_t>(size), "freqs");
-    numSymbols = symbols;
-    limit = countLimit;
-    treeSize = size;
-    freqs[0] = 0;
-    for (uint32_t s = symbols; s < size; ++s)
-        freqs[size + s] = 0;
-    reset();
-}
-
-void AdaptiveModel::reset() {
-    for (uint32_t s = 0; s < numSymbols; ++s)
-        freqs[treeSize + s] = 1;
-    total = numSymbols;
-    rebuild();
-}
-
-void AdaptiveModel::rebuild() {
-    rebuildNode(1);
-}
-
-// Returns the sum of the subtree at `node` and stores each internal node's left sum on the way.
-uint32_t AdaptiveModel::rebuildNode(uint32_t node) {
-    if (node >= treeSize) return freqs[node];
-    uint32_t left = rebuildNode(2 * node);
-    freqs[node] = left;
-    return left + rebuildNode(2 * node + 1);
-}
-
-void AdaptiveModel::halve() {
-    uint32_t* leaves = freqs.data() + treeSize;
-    uint32_t sum = 0;
-    for (uint32_t s = 0; s < numSymbols; ++s) {
-        leaves[s] = ((leaves[s] - 1) >> 1) + 1;
-        sum += leaves[s];
-    }
-    total = sum;
-    rebuild();
-}
-
 void CumulativeModel::create(uint32_t symbols, uint32_t countLimit) {
     assert(symbols >= 1 && countLimit <= 32768);
     groups = (symbols + 7) / 8;

@@ -1,5 +1,5 @@
-// Adaptive frequency counts for the residual coders: a tree-structured model for real coding,
-// a flat one for size estimates, and by-value arrays of either kind for context selection.
+// Adaptive frequency counts for the residual coders: a cumulative model for real coding, a flat
+// one for size estimates, and by-value arrays of either kind for context selection.
 // Both kinds share one update rule: counts start at 1, a coded symbol gains 2, and when the
 // total reaches the limit every count is halved, rounding up.
 #pragma once
@@ -11,6 +11,7 @@
 #include "entropy/cost_estimator.h"
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
+#include "foundation/compiler.h"
 
 namespace elq {
 
@@ -22,89 +23,16 @@ inline uint32_t floorLog2(uint32_t x) {
     return 31u - static_cast<uint32_t>(__builtin_clz(x | 1u));
 }
 
-// Counts of `numSymbols` symbols (at least 2) in a complete binary tree of left partial sums:
-// entry treeSize + s is the count of symbol s (0 for the padding leaves), entry n < treeSize the
-// sum of the leaves under node 2n, entry 0 unused. Encoder and decoder walk the same nodes, so
-// both trees stay equal.
-class AdaptiveModel {
-public:
-    // Allocates the counts ("freqs", 8 x treeSize bytes) and resets them.
-    void create(uint32_t numSymbols, uint32_t limit);
-    // Every real count back to 1.
-    void reset();
-    // Recomputes the partial sums from the leaves.
-    void rebuild();
-    void halve();
-    // Frees the counts; the model must be created again before use.
-    void release() { freqs.clear(); }
-    bool isCreated() const { return freqs.data() != nullptr; }
-
-    ELQ_ALWAYS_INLINE void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
-        assert(sym < numSymbols);
-        uint32_t* f = freqs.data();
-        uint32_t node = treeSize + sym;
-        const uint32_t symFreq = f[node];
-        uint32_t cum = 0;
-        // Up to the root: a right child collects its left sibling's sum, a left child raises its
-        // parent's left sum by the coming increment. Branch-free, since the path is data.
-        do {
-            const uint32_t parent = node >> 1;
-            const uint32_t right = node & 1u;
-            cum += f[parent] & (0u - right);
-            f[parent] += (right ^ 1u) << 1;
-            node = parent;
-        } while (node > 1);
-        encoder.encodeFreq(symFreq, cum, total);
-        f[treeSize + sym] += 2;
-        total += 2;
-        if (total >= limit) halve();
-    }
-
-    // The target is clamped below `total`, so the walk always ends on a real symbol's leaf.
-    ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
-        const uint32_t t = decoder.decodeFreq(total);
-        uint32_t* f = freqs.data();
-        uint32_t node = 1;
-        uint32_t cum = 0;
-        // Down from the root: right when the target lies beyond the left sum, else raise the left
-        // sum by the coming increment. Branch-free, since the path is data.
-        do {
-            const uint32_t leftSum = f[node];
-            const uint32_t right = t >= cum + leftSum ? 1u : 0u;
-            cum += leftSum & (0u - right);
-            f[node] = leftSum + ((right ^ 1u) << 1);
-            node = 2 * node + right;
-        } while (node < treeSize);
-        decoder.update(f[node], cum, total);
-        f[node] += 2;
-        total += 2;
-        if (total >= limit) halve();
-        return node - treeSize;
-    }
-
-    Buffer<uint32_t> freqs;
-    uint32_t numSymbols = 0;
-    uint32_t total = 0;
-    uint32_t limit = 0;
-    uint32_t treeSize = 0;
-
-private:
-    uint32_t rebuildNode(uint32_t node);
-};
-
-#if defined(__GNUC__) || defined(__clang__)
-#define ELQ_COUNT_LANES 1
 // Eight 16-bit counts in one register (read and written over an array of uint16_t, hence may_alias);
 // a comparison gives 0 or -1 per lane.
 typedef uint16_t CountLanes __attribute__((vector_size(16), may_alias));
 typedef int16_t CountMask __attribute__((vector_size(16)));
-#endif
 
-// The counts of AdaptiveModel held as running sums in 16-bit lanes: sum[s] = the counts of symbols
-// 0..s. A symbol's cumulative frequency is then one load, and the decoder finds the symbol of a
-// target by comparing the target with all sums at once instead of walking down a tree. It passes
-// the range coder exactly the frequencies, cumulative frequencies and totals AdaptiveModel passes
-// (same update and halving), so the coded bytes are the same. Requires a limit of at most 32768.
+// The model of real coding, its counts held as running sums in 16-bit lanes: sum[s] = the counts
+// of symbols 0..s. A symbol's cumulative frequency is then one load, and the decoder finds the
+// symbol of a target by comparing the target with all sums at once instead of walking down a tree
+// of partial sums (the tests keep such a tree as the reference it must match frequency for
+// frequency). Requires a limit of at most 32768.
 class CumulativeModel {
 public:
     // Allocates the sums ("freqs") and sets every count to 1.
@@ -138,7 +66,6 @@ private:
     uint32_t sum(uint32_t sym) const { return sums[kLead + sym]; }
     // The number of symbols whose sum is at most t: the symbol whose range holds target t.
     ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
-#ifdef ELQ_COUNT_LANES
         const CountLanes* v = lanes();
         const CountLanes target = CountLanes{} + static_cast<uint16_t>(t);
         CountMask even = {}, odd = {};
@@ -154,17 +81,10 @@ private:
         all += __builtin_shufflevector(all, all, 2, 3, 0, 1, 4, 5, 6, 7);
         all += __builtin_shufflevector(all, all, 1, 0, 2, 3, 4, 5, 6, 7);
         return static_cast<uint32_t>(-all[0]);
-#else
-        uint32_t n = 0;
-        while (sum(n) <= t)
-            ++n;
-        return n;
-#endif
     }
     // Adds the coded symbol's increment to the sums from `sym` on (padding lanes included, which
     // start at 0x8000 and so stay above every target without wrapping before the next halving).
     ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
-#ifdef ELQ_COUNT_LANES
         CountLanes* v = lanes();
         const CountLanes from = CountLanes{} + static_cast<uint16_t>(sym);
         CountLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -173,22 +93,16 @@ private:
             v[k] += (CountLanes)(index >= from) & 2;
             index += 8;
         }
-#else
-        for (uint32_t s = sym; s < groups * 8; ++s)
-            sums[kLead + s] += 2;
-#endif
         total += 2;
         if (total >= limit) halve();
     }
     void halve();
-#ifdef ELQ_COUNT_LANES
     CountLanes* lanes() {
         return reinterpret_cast<CountLanes*>(sums.data() + kLead);
     }
     const CountLanes* lanes() const {
         return reinterpret_cast<const CountLanes*>(sums.data() + kLead);
     }
-#endif
 
     // The sums start at lane kLead (a whole register from the start), with the zero right before.
     static constexpr uint32_t kLead = 8;
@@ -196,7 +110,7 @@ private:
     uint32_t groups = 0;  // registers of eight sums
 };
 
-// The same counts as AdaptiveModel in a flat array, for the cost estimator only.
+// The same counts as CumulativeModel in a flat array, for the cost estimator only.
 class CostModel {
 public:
     // Allocates the counts ("freqs", 4 x numSymbols bytes), each 1.
@@ -270,7 +184,21 @@ private:
     uint32_t count_ = 0;
 };
 
-using AdaptiveModelArray = ModelArray<AdaptiveModel>;
-using CostModelArray = ModelArray<CostModel>;
+// One model held in place behind the interface of a ModelArray, for a coder with a single context:
+// no array to allocate, so an OOM report names the model's counts.
+template <class Model>
+class SingleModel {
+public:
+    void create([[maybe_unused]] uint32_t count, uint32_t numSymbols, uint32_t limit, const char*) {
+        assert(count == 1);
+        model_.create(numSymbols, limit);
+    }
+    void release() { model_.release(); }
+    Model* data() { return &model_; }
+    bool isCreated() const { return model_.isCreated(); }
+
+private:
+    Model model_;
+};
 
 }  // namespace elq

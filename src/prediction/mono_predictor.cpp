@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint16_t kSolveIntervals[7] = {32, 64, 128, 256, 512, 1024, 2048};
 constexpr uint16_t kOrders[9] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
-constexpr uint32_t kMemoryEscape = 4095;
 constexpr uint32_t kSolveEscape = 7;
 constexpr uint32_t kOrderEscape = 31;
 
@@ -24,21 +23,6 @@ void checkOrder(uint32_t order) {
 }
 
 }  // namespace
-
-void writeMemoryLength(RangeEncoder& encoder, uint32_t memoryLength) {
-    if (memoryLength <= 4096) {
-        encodeValue(encoder, memoryLength - 2, 12);
-    } else {
-        encodeValue(encoder, kMemoryEscape, 12);
-        encoder.encodeShort((memoryLength - 2) & 0xFFFF);
-    }
-}
-
-uint32_t readMemoryLength(RangeDecoder& decoder) {
-    uint32_t v = decoder.decodeUniform(12);
-    if (v == kMemoryEscape) v = decoder.decodeShort();
-    return v + 2;
-}
 
 void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval) {
     for (uint32_t i = 0; i < 7; ++i) {
@@ -55,11 +39,6 @@ uint32_t readSolveInterval(RangeDecoder& decoder) {
     uint32_t v = decoder.decodeUniform(3);
     if (v == kSolveEscape) return decoder.decodeShort() + 1;
     return kSolveIntervals[v];
-}
-
-double forgettingFactor(uint32_t memoryLength) {
-    double n = static_cast<double>(memoryLength);
-    return (n - 1.0) / n;
 }
 
 void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval) {
@@ -179,7 +158,7 @@ ELQ_TARGET_AVX2 void reconstructSamplesWide(PredictionFilter& filter, const Mono
 }  // namespace
 
 void MonoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
-    filter.init(order, solveInterval, forgettingFactor(memoryLength));
+    filter.init(order, solveInterval, memoryWeights(memoryLength).a);
     const MonoClamp clamp{lo, hi, shift};
 #ifdef ELQ_AVX2_KERNELS
     if (activeKernelSet() == KernelSet::avx2) {
@@ -218,7 +197,7 @@ void MonoPredictorDecoder::readParameters(RangeDecoder& decoder) {
 
 void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
     if (parametersRead) {
-        filter.init(order, solveInterval, forgettingFactor(memoryLength));
+        filter.init(order, solveInterval, memoryWeights(memoryLength).a);
         countdown.restart();
         parametersRead = false;
         started = true;

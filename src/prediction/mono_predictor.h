@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "entropy/memory_length.h"
 #include "entropy/range_coder.h"
 #include "prediction/prediction_filter.h"
 
@@ -51,11 +52,8 @@ private:
 };
 
 // Filter parameter fields shared by the mono and stereo predictors.
-void writeMemoryLength(RangeEncoder& encoder, uint32_t memoryLength);
-uint32_t readMemoryLength(RangeDecoder& decoder);
 void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval);
 uint32_t readSolveInterval(RangeDecoder& decoder);
-double forgettingFactor(uint32_t memoryLength);
 // Throws UNKNOWN unless memoryLength is 2..65537 and solveInterval 1..65536 (what the fields carry).
 void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval);
 // Throws UNKNOWN unless residueWidth is 2..32.

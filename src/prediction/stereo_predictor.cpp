@@ -294,7 +294,7 @@ ELQ_TARGET_AVX2 void reconstructFramesWide(StereoFilter& filter, const StereoCla
 
 void StereoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
     if (count % 2 != 0) throwError(UNKNOWN, "stereo block with an odd number of values");
-    filter.init(order, crossOrder, solveInterval, forgettingFactor(memoryLength));
+    filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
     const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
 #ifdef ELQ_AVX2_KERNELS
     if (activeKernelSet() == KernelSet::avx2) {
@@ -340,7 +340,7 @@ void StereoPredictorDecoder::readParameters(RangeDecoder& decoder) {
 void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
     if (count % 2 != 0) throwError(UNKNOWN, "corrupt block: stereo block with an odd number of values");
     if (parametersRead) {
-        filter.init(order, crossOrder, solveInterval, forgettingFactor(memoryLength));
+        filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
         countdown.restart();
         parametersRead = false;
         started = true;

@@ -7,9 +7,11 @@
 #include <bit>
 #include <cstdint>
 
-#include "entropy/cost_estimator.h"
+#include "entropy/memory_length.h"
 #include "entropy/models.h"
 #include "entropy/range_coder.h"
+#include "foundation/compiler.h"
+#include "residual/family_coder.h"
 #include "residual/residual_coder.h"
 
 namespace elq {
@@ -33,9 +35,9 @@ inline uint32_t energyContext(double runningPower, uint32_t lastContext) {
 }
 
 // P = ((U*U + 1.0)*b) + (a*P), in exactly this order on both sides.
-inline void updateRunningPower(double& runningPower, uint32_t u, const AdaptationFactors& f) {
+inline void updateRunningPower(double& runningPower, uint32_t u, const MemoryWeights& w) {
     const double U = static_cast<double>(u);
-    runningPower = ((U * U + 1.0) * f.b) + (f.a * runningPower);
+    runningPower = ((U * U + 1.0) * w.b) + (w.a * runningPower);
 }
 
 // The symbol of u, and in `rawBits` the number of low bits sent raw: for 2^p <= u < 2^(p+1)
@@ -58,90 +60,52 @@ inline uint32_t energyValueBase(uint32_t sym, uint32_t& rawBits) {
     return (8u | (sym & 7u)) << k;
 }
 
-// One value of the encode side (encodeBlock and estimateSize).
-template <class Sink>
-ELQ_ALWAYS_INLINE void encodeEnergyValue(int32_t x, double& runningPower, const AdaptationFactors& f,
-                                         uint32_t lastContext, Sink& sink) {
-    const uint32_t u = fold(x);
-    const uint32_t c = energyContext(runningPower, lastContext);
-    updateRunningPower(runningPower, u, f);
-    uint32_t k;
-    const uint32_t s = energySymbol(u, k);
-    sink.symbol(c, s);
-    if (k > 0) sink.bits(u & ((1u << k) - 1), k);
-}
+// The traits of family 0 (see family_coder.h).
+struct EnergyFamily {
+    template <class Model>
+    using Models = ModelArray<Model>;
+    static uint32_t modelCount(uint32_t residueWidth) { return energyContextCount(residueWidth); }
+    static uint32_t symbolCount(uint32_t residueWidth) { return energySymbolCount(residueWidth); }
+    // A mean of u*u + 1, so never below 1 and its exponent never negative.
+    static constexpr double kStartStatistic = 1.0;
 
-// One value of the decode side; returns the folded value. The model clamps its symbol to its
-// alphabet of at most 8 x 32 - 16 symbols, so k stays at most 28.
-ELQ_ALWAYS_INLINE uint32_t decodeEnergyValue(double& runningPower, const AdaptationFactors& f,
-                                             uint32_t lastContext, CumulativeModel* models,
-                                             RangeDecoder& decoder) {
-    const uint32_t c = energyContext(runningPower, lastContext);
-    const uint32_t s = models[c].decodeSymbol(decoder);
-    uint32_t k;
-    uint32_t u = energyValueBase(s, k);
-    if (k > 0) u += decoder.decodeBits(k);
-    updateRunningPower(runningPower, u, f);
-    return u;
-}
+    // The steps' bound: the last context, beyond which a damaged block's power selects no model.
+    static uint32_t widthParameter(uint32_t residueWidth) { return energyContextCount(residueWidth) - 1; }
 
-class EnergyResidualEncoder : public ResidualEncoder {
-public:
-    void writeParameters(RangeEncoder& encoder) override;
-    void setParameters(uint32_t adaptationLength, uint32_t residueWidth) override;
+    template <class Sink>
+    ELQ_ALWAYS_INLINE static void encodeValue(int32_t x, double& runningPower, const MemoryWeights& w,
+                                              uint32_t lastContext, Sink& sink) {
+        const uint32_t u = fold(x);
+        const uint32_t c = energyContext(runningPower, lastContext);
+        updateRunningPower(runningPower, u, w);
+        uint32_t k;
+        const uint32_t s = energySymbol(u, k);
+        sink.symbol(c, s);
+        if (k > 0) sink.bits(u & ((1u << k) - 1), k);
+    }
 
-protected:
-    template <uint32_t Channels>
-    void encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder);
-    template <uint32_t Channels>
-    uint32_t estimateChannels(const int32_t* residues, uint32_t count);
-
-    AdaptationFactors factors;
-    uint32_t W = kMaxResidueWidth;
-    ModelArray<CumulativeModel> models;  // "entEncs[]", only inside encodeBlock
-    CostEstimator estimator;
-    CostModelArray costModels;  // "entEncs[]", only inside estimateSize
-    uint32_t N = kMinAdaptationLength;
+    // The model clamps its symbol to its alphabet of at most 8 x 32 - 16 symbols, so k stays at
+    // most 28.
+    ELQ_ALWAYS_INLINE static uint32_t decodeValue(double& runningPower, const MemoryWeights& w,
+                                                  uint32_t lastContext, CumulativeModel* models,
+                                                  RangeDecoder& decoder) {
+        const uint32_t c = energyContext(runningPower, lastContext);
+        const uint32_t s = models[c].decodeSymbol(decoder);
+        uint32_t k;
+        uint32_t u = energyValueBase(s, k);
+        if (k > 0) u += decoder.decodeBits(k);
+        updateRunningPower(runningPower, u, w);
+        return u;
+    }
 };
 
-class MonoEnergyResidualEncoder final : public EnergyResidualEncoder {
-public:
-    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
-    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
-};
-
-class StereoEnergyResidualEncoder final : public EnergyResidualEncoder {
-public:
-    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
-    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
-};
-
-class EnergyResidualDecoder : public ResidualDecoder {
-public:
-    void setParameters(uint32_t count, uint32_t residueWidth) override;
-    void readParameters(RangeDecoder& decoder) override;
-
-protected:
-    template <uint32_t Channels>
-    uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
-
-    AdaptationFactors factors;
-    double runningPower[2] = {1.0, 1.0};
-    uint32_t W = kMaxResidueWidth;
-    uint32_t count = 0;
-    ModelArray<CumulativeModel> models;  // "entDecs[]", from the first decodeBlock to the block's last value
-    uint32_t decoded = 0;
-    bool needsStart = false;
-};
-
-class MonoEnergyResidualDecoder final : public EnergyResidualDecoder {
-public:
-    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
-};
-
-class StereoEnergyResidualDecoder final : public EnergyResidualDecoder {
-public:
-    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
-};
+extern template class FamilyResidualEncoder<EnergyFamily, 1>;
+extern template class FamilyResidualEncoder<EnergyFamily, 2>;
+extern template class FamilyResidualDecoder<EnergyFamily, 1>;
+extern template class FamilyResidualDecoder<EnergyFamily, 2>;
+using MonoEnergyResidualEncoder = FamilyResidualEncoder<EnergyFamily, 1>;
+using StereoEnergyResidualEncoder = FamilyResidualEncoder<EnergyFamily, 2>;
+using MonoEnergyResidualDecoder = FamilyResidualDecoder<EnergyFamily, 1>;
+using StereoEnergyResidualDecoder = FamilyResidualDecoder<EnergyFamily, 2>;
 
 }  // namespace elq

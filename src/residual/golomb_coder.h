@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
-#include "entropy/cost_estimator.h"
+#include "entropy/memory_length.h"
 #include "entropy/models.h"
 #include "entropy/range_coder.h"
+#include "foundation/compiler.h"
+#include "residual/family_coder.h"
 #include "residual/residual_coder.h"
 
 namespace elq {
@@ -24,8 +26,8 @@ inline uint32_t golombDivisor(double runningMean) {
 }
 
 // E = u*b + a*E, in exactly this order on both sides.
-inline void updateRunningMean(double& runningMean, uint32_t u, const AdaptationFactors& f) {
-    runningMean = static_cast<double>(u) * f.b + f.a * runningMean;
+inline void updateRunningMean(double& runningMean, uint32_t u, const MemoryWeights& w) {
+    runningMean = static_cast<double>(u) * w.b + w.a * runningMean;
 }
 
 // Codes the folded value u (escape base k, 2^k <= u < 2^W) as its bit length n - k out of
@@ -37,125 +39,85 @@ ELQ_ALWAYS_INLINE void encodeGolombEscape(uint32_t u, uint32_t k, uint32_t resid
     sink.bits(u - (1u << n), n);
 }
 
-// One value of the encode side (encodeBlock and estimateSize): folds x and codes it with the
-// divisor that `runningMean` gives before this value enters it.
-template <class Sink>
-ELQ_ALWAYS_INLINE void encodeGolombValue(int32_t x, double& runningMean, const AdaptationFactors& f,
-                                         uint32_t residueWidth, Sink& sink) {
-    const uint32_t u = fold(x);
-    const uint32_t m = golombDivisor(runningMean);
-    updateRunningMean(runningMean, u, f);
-    if (m <= kGolombDivisionLimit) {
-        const uint32_t q = u / m;
-        if (q < kGolombEscape) {
-            sink.symbol(0, q);
-            sink.uniform(u - q * m, m);
-        } else {
-            sink.symbol(0, kGolombEscape);
-            encodeGolombEscape(u, floorLog2(kGolombEscape * m), residueWidth, sink);
-        }
-    } else {
-        const uint32_t s = floorLog2(m);
-        const uint32_t q = u >> s;
-        if (q < kGolombEscape) {
-            sink.symbol(0, q);
-            sink.bits(u & ((1u << s) - 1), s);
-        } else {
-            sink.symbol(0, kGolombEscape);
-            encodeGolombEscape(u, s + 4, residueWidth, sink);
-        }
-    }
-}
-
 // Reads an escaped value with base k. A base at or above W never comes from this encoder; it
 // means damaged data, and is refused before the bit-length alphabet W - k could be empty.
 uint32_t decodeGolombEscape(uint32_t k, uint32_t residueWidth, RangeDecoder& decoder);
 
-// One value of the decode side, the mirror of encodeGolombValue; returns the folded value.
-ELQ_ALWAYS_INLINE uint32_t decodeGolombValue(double& runningMean, const AdaptationFactors& f,
-                                             uint32_t residueWidth, CumulativeModel& quotientModel,
-                                             RangeDecoder& decoder) {
-    const uint32_t m = golombDivisor(runningMean);
-    const uint32_t q = quotientModel.decodeSymbol(decoder);
-    uint32_t u;
-    if (m <= kGolombDivisionLimit) {
-        if (q < kGolombEscape) {
-            const uint32_t r = decoder.decodeFreq(m);
-            decoder.update(1, r, m);
-            u = q * m + r;
+// The traits of family 1 (see family_coder.h).
+struct GolombFamily {
+    template <class Model>
+    using Models = SingleModel<Model>;
+    static uint32_t modelCount(uint32_t) { return 1; }
+    static uint32_t symbolCount(uint32_t) { return kGolombSymbols; }
+    static constexpr double kStartStatistic = 0.0;
+    // The steps need W itself: it bounds the bit length of an escaped value.
+    static uint32_t widthParameter(uint32_t residueWidth) { return residueWidth; }
+
+    // Folds x and codes it with the divisor that `runningMean` gives before this value enters it.
+    template <class Sink>
+    ELQ_ALWAYS_INLINE static void encodeValue(int32_t x, double& runningMean, const MemoryWeights& w,
+                                              uint32_t residueWidth, Sink& sink) {
+        const uint32_t u = fold(x);
+        const uint32_t m = golombDivisor(runningMean);
+        updateRunningMean(runningMean, u, w);
+        if (m <= kGolombDivisionLimit) {
+            const uint32_t q = u / m;
+            if (q < kGolombEscape) {
+                sink.symbol(0, q);
+                sink.uniform(u - q * m, m);
+            } else {
+                sink.symbol(0, kGolombEscape);
+                encodeGolombEscape(u, floorLog2(kGolombEscape * m), residueWidth, sink);
+            }
         } else {
-            u = decodeGolombEscape(floorLog2(kGolombEscape * m), residueWidth, decoder);
-        }
-    } else {
-        // s is at most 30, as the mean never exceeds the largest folded value.
-        const uint32_t s = floorLog2(m);
-        if (q < kGolombEscape) {
-            u = (q << s) + decoder.decodeBits(s);
-        } else {
-            u = decodeGolombEscape(s + 4, residueWidth, decoder);
+            const uint32_t s = floorLog2(m);
+            const uint32_t q = u >> s;
+            if (q < kGolombEscape) {
+                sink.symbol(0, q);
+                sink.bits(u & ((1u << s) - 1), s);
+            } else {
+                sink.symbol(0, kGolombEscape);
+                encodeGolombEscape(u, s + 4, residueWidth, sink);
+            }
         }
     }
-    updateRunningMean(runningMean, u, f);
-    return u;
-}
 
-class GolombResidualEncoder : public ResidualEncoder {
-public:
-    void writeParameters(RangeEncoder& encoder) override;
-    void setParameters(uint32_t adaptationLength, uint32_t residueWidth) override;
-
-protected:
-    template <uint32_t Channels>
-    void encodeChannels(const int32_t* residues, uint32_t count, RangeEncoder& encoder);
-    template <uint32_t Channels>
-    uint32_t estimateChannels(const int32_t* residues, uint32_t count);
-
-    AdaptationFactors factors;
-    uint32_t W = kMaxResidueWidth;
-    CumulativeModel quotientModel;  // only inside encodeBlock
-    CostEstimator estimator;
-    CostModel costModel;  // only inside estimateSize
-    uint32_t N = kMinAdaptationLength;
+    // The mirror of encodeValue.
+    ELQ_ALWAYS_INLINE static uint32_t decodeValue(double& runningMean, const MemoryWeights& w,
+                                                  uint32_t residueWidth, CumulativeModel* quotientModel,
+                                                  RangeDecoder& decoder) {
+        const uint32_t m = golombDivisor(runningMean);
+        const uint32_t q = quotientModel->decodeSymbol(decoder);
+        uint32_t u;
+        if (m <= kGolombDivisionLimit) {
+            if (q < kGolombEscape) {
+                const uint32_t r = decoder.decodeFreq(m);
+                decoder.update(1, r, m);
+                u = q * m + r;
+            } else {
+                u = decodeGolombEscape(floorLog2(kGolombEscape * m), residueWidth, decoder);
+            }
+        } else {
+            // s is at most 30, as the mean never exceeds the largest folded value.
+            const uint32_t s = floorLog2(m);
+            if (q < kGolombEscape) {
+                u = (q << s) + decoder.decodeBits(s);
+            } else {
+                u = decodeGolombEscape(s + 4, residueWidth, decoder);
+            }
+        }
+        updateRunningMean(runningMean, u, w);
+        return u;
+    }
 };
 
-class MonoGolombResidualEncoder final : public GolombResidualEncoder {
-public:
-    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
-    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
-};
-
-class StereoGolombResidualEncoder final : public GolombResidualEncoder {
-public:
-    void encodeBlock(const int32_t* residues, uint32_t count, RangeEncoder& encoder) override;
-    uint32_t estimateSize(const int32_t* residues, uint32_t count) override;
-};
-
-class GolombResidualDecoder : public ResidualDecoder {
-public:
-    void setParameters(uint32_t count, uint32_t residueWidth) override;
-    void readParameters(RangeDecoder& decoder) override;
-
-protected:
-    template <uint32_t Channels>
-    uint32_t decodeChannels(int32_t* out, uint32_t maxCount, RangeDecoder& decoder);
-
-    AdaptationFactors factors;
-    double runningMean[2] = {0.0, 0.0};
-    uint32_t W = kMaxResidueWidth;
-    uint32_t count = 0;
-    CumulativeModel quotientModel;  // from the first decodeBlock to the block's last value
-    uint32_t decoded = 0;
-    bool needsStart = false;
-};
-
-class MonoGolombResidualDecoder final : public GolombResidualDecoder {
-public:
-    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
-};
-
-class StereoGolombResidualDecoder final : public GolombResidualDecoder {
-public:
-    uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
-};
+extern template class FamilyResidualEncoder<GolombFamily, 1>;
+extern template class FamilyResidualEncoder<GolombFamily, 2>;
+extern template class FamilyResidualDecoder<GolombFamily, 1>;
+extern template class FamilyResidualDecoder<GolombFamily, 2>;
+using MonoGolombResidualEncoder = FamilyResidualEncoder<GolombFamily, 1>;
+using StereoGolombResidualEncoder = FamilyResidualEncoder<GolombFamily, 2>;
+using MonoGolombResidualDecoder = FamilyResidualDecoder<GolombFamily, 1>;
+using StereoGolombResidualDecoder = FamilyResidualDecoder<GolombFamily, 2>;
 
 }  // namespace elq

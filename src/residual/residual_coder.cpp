@@ -5,40 +5,9 @@
 
 namespace elq {
 
-namespace {
-
-constexpr uint32_t kLengthFieldBits = 12;
-constexpr uint32_t kLengthEscape = (1u << kLengthFieldBits) - 1;
-
-}  // namespace
-
-void writeAdaptationLength(RangeEncoder& encoder, uint32_t adaptationLength) {
-    const uint32_t v = adaptationLength - 2;
-    if (v < kLengthEscape) {
-        encoder.encodeShift(1, v, kLengthFieldBits);
-    } else {
-        encoder.encodeShift(1, kLengthEscape, kLengthFieldBits);
-        encoder.encodeShort(v & 0xFFFF);
-    }
-}
-
-uint32_t readAdaptationLength(RangeDecoder& decoder) {
-    uint32_t v = decoder.decodeUniform(kLengthFieldBits);
-    if (v == kLengthEscape) v = decoder.decodeShort();
-    return v + 2;
-}
-
 void checkResidueWidth(uint32_t residueWidth) {
     if (residueWidth < kMinResidueWidth || residueWidth > kMaxResidueWidth) {
         throwError(UNKNOWN, "residue width outside 2 to 32");
-    }
-}
-
-void checkEncoderParameters(uint32_t adaptationLength, uint32_t residueWidth) {
-    checkResidueWidth(residueWidth);
-    // A larger N would be written modulo 65536 and decoded as another N.
-    if (adaptationLength < kMinAdaptationLength || adaptationLength > kMaxAdaptationLength) {
-        throwError(UNKNOWN, "adaptation length outside 2 to 65537");
     }
 }
 

@@ -18,7 +18,7 @@ TEST(CostEstimator, FollowsTheEncodersLength) {
     std::mt19937 rng(11);
     for (bool withLast : {false, true}) {
         for (uint32_t symbols : {3u, 112u}) {
-            AdaptiveModel model;
+            CumulativeModel model;
             CostModel cost;
             model.create(symbols, kModelLimit);
             cost.create(symbols, kModelLimit);

@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-#include "residual_test_support.h"
-
 namespace elq {
 namespace {
 
@@ -35,22 +33,6 @@ TEST(EnergyCoder, SymbolsContextsAndTheirInverse) {
                                                                {1e300, 31, 31}};
     for (auto [power, last, context] : contexts)
         EXPECT_EQ(energyContext(power, last), context) << power;
-}
-
-// N = 8, W = 16, residues 3, -5, 40, 0: contexts, symbols, raw bits and powers worked out by hand.
-TEST(EnergyCoder, WorkedSequence) {
-    const std::vector<int32_t> residues = {3, -5, 40, 0};
-    const double powers[] = {5.5, 15.0625, 813.3046875, 711.7666015625};
-    test::RecordingSink sink;
-    double power = 1.0;
-    for (int i = 0; i < 4; ++i) {
-        encodeEnergyValue(residues[i], power, adaptationFactors(8), 31, sink);
-        EXPECT_EQ(power, powers[i]);
-    }
-    EXPECT_EQ(sink.calls, "s(0,6) s(2,9) s(3,34) b(0,3) s(9,0)");
-    EXPECT_EQ(test::decodeResidues(kEnergyFamily, false, 16,
-                                   test::encodeResidues(kEnergyFamily, false, 8, 16, residues), 4),
-              residues);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Both families, mono and stereo, through the public interfaces: fields, refusals, every width with
+// Both families, mono and stereo, through the public interfaces: refusals, every width with
 // adversarial values, several adaptation lengths, sliced decoding, size estimates and damaged payloads.
 #include "residual/residual_coder.h"
 
@@ -6,6 +6,9 @@
 
 #include <random>
 
+#include "entropy/memory_length.h"
+#include "residual/energy_coder.h"
+#include "residual/golomb_coder.h"
 #include "residual_test_support.h"
 
 namespace elq {
@@ -13,23 +16,24 @@ namespace {
 
 constexpr uint32_t kFamilies[] = {kEnergyFamily, kGolombFamily};
 
-TEST(ResidualCoder, AdaptationLengthFieldAndFactors) {
-    // N, the 12-bit field, the 16-bit escape (-1: none)
-    const int32_t cases[][3] = {{2, 0, -1}, {4096, 4094, -1}, {4097, 4095, 4095}, {65537, 4095, 65535}};
-    for (auto& c : cases) {
-        const test::Bytes bytes = test::encoded([&](RangeEncoder& e) { writeAdaptationLength(e, c[0]); });
-        EXPECT_EQ(bytes, test::encoded([&](RangeEncoder& e) {
-                      e.encodeShift(1, c[1], 12);
-                      if (c[2] >= 0) e.encodeShort(c[2]);
-                  }))
-            << c[0];
-        test::CodedBytes coded(bytes);
-        EXPECT_EQ(readAdaptationLength(coded.start()), uint32_t(c[0]));
-        coded.expectFullyRead();
+// N = 8, W = 16, residues 3, -5, 40, 0: each family's fields and running statistic worked out by hand.
+template <class Family>
+void expectWorkedSequence(const double (&statistics)[4], const char* calls) {
+    const int32_t residues[] = {3, -5, 40, 0};
+    test::RecordingSink sink;
+    double statistic = Family::kStartStatistic;
+    for (int i = 0; i < 4; ++i) {
+        Family::encodeValue(residues[i], statistic, memoryWeights(8), Family::widthParameter(16), sink);
+        EXPECT_EQ(statistic, statistics[i]) << i;
     }
-    // For N = 3, 1 - (2/3) and 1/3 differ in the last bit; both sides must use the former.
-    EXPECT_EQ(adaptationFactors(3).a, 2.0 / 3.0);
-    EXPECT_EQ(adaptationFactors(3).b, 1.0 - 2.0 / 3.0);
+    EXPECT_EQ(sink.calls, calls);
+}
+
+TEST(ResidualCoder, WorkedSequences) {
+    expectWorkedSequence<EnergyFamily>({5.5, 15.0625, 813.3046875, 711.7666015625},
+                                       "s(0,6) s(2,9) s(3,34) b(0,3) s(9,0)");
+    expectWorkedSequence<GolombFamily>({0.75, 1.78125, 11.55859375, 10.11376953125},
+                                       "s(0,6) u(0,1) s(0,9) u(0,1) s(0,31) u(2,12) b(16,6) s(0,0) u(0,3)");
 }
 
 TEST(ResidualCoder, RefusesWhatItCannotCode) {
@@ -81,7 +85,7 @@ TEST(ResidualRoundTrip, EveryWidthBothFamiliesMonoAndStereo) {
         for (bool stereo : {false, true}) {
             // An empty block is the adaptation length alone.
             const test::Bytes empty = test::encodeResidues(family, stereo, 12, 16, {});
-            EXPECT_EQ(empty, test::encoded([](RangeEncoder& e) { writeAdaptationLength(e, 12); }));
+            EXPECT_EQ(empty, test::encoded([](RangeEncoder& e) { writeMemoryLength(e, 12); }));
             EXPECT_TRUE(test::decodeResidues(family, stereo, 16, empty, 0).empty());
             for (uint32_t width = 2; width <= 32; ++width) {
                 const uint32_t n = lengths[(width + family + stereo) % 5], count = 1999 + rng() % 500;
