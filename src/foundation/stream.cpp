@@ -55,13 +55,22 @@ uint32_t InputStream::read(void* buffer, uint32_t n) {
         avail = 0;
         return had;
     }
-    if (digest) digestUpTo(filePos);
-    uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
-    if (digest && filePos <= digestMark && digestMark < filePos + count) {
-        const uint64_t skip = digestMark - filePos;  // read before: added already
-        digest->update(static_cast<uint8_t*>(buffer) + had + skip, count - skip);
-        digestMark = filePos + count;
+    if (digest) {
+        // Through the buffer, so that bytes read ahead and sought back over are added only once
+        // they are read again or passed.
+        cur += had;
+        avail = 0;
+        uint32_t got = had;
+        while (got < n && !atEnd()) {
+            const uint32_t take = n - got < avail ? n - got : avail;
+            memcpy(static_cast<uint8_t*>(buffer) + got, cur, take);
+            cur += take;
+            avail -= take;
+            got += take;
+        }
+        return got;
     }
+    uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
     filePos += count;
     cur = startBuffer;
     avail = 0;
@@ -116,7 +125,8 @@ void InputStream::seek(uint64_t position) {
         return;
     }
     if (digest) {
-        digestUpTo(this->position());
+        // Bytes between the target and the position are read again later: not added yet.
+        digestUpTo(position < this->position() ? position : this->position());
         if (position > digestMark) digestGap = true;
     }
     file.seek(position);

@@ -42,9 +42,11 @@ public:
     uint64_t size() { return inMemory ? bufferSize : file.size(); }
     void close();
 
-    // Adds every byte the stream passes on to `crc`, from the current position, once and in
-    // order: bytes read again after a seek back are not added again. A consumed byte is added when
-    // it leaves the buffer, so call digestUpTo(position()) before reading the CRC.
+    // Adds every byte of the file from the current position on to `crc`, once and in order, up
+    // to where the stream is asked to: a byte is added when it leaves the buffer behind the read
+    // position, so that bytes read ahead and then sought back over are not added before they are
+    // read again. Call digestUpTo(position()) before reading the CRC. Reads then always go through
+    // the buffer.
     void startDigest(Crc32* crc);
     void digestUpTo(uint64_t position);
     // False when the stream skipped ahead past bytes it never passed on: the CRC is incomplete.

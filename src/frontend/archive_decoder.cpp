@@ -194,6 +194,26 @@ void decodeSlot(DecodeSlot& slot) {
         slot.crc = Crc32::of(slot.decoded.data(), static_cast<size_t>(count) * slot.bytesPerValue);
 }
 
+// Packs a block's values and takes the CRC of the bytes.
+class CrcSink final : public BlockSink {
+public:
+    void beginBlock(uint32_t, uint32_t sampleType, uint32_t) override {
+        bytes = bytesPerValue(sampleType);
+        if (bytes == 0) throw TypeNotImplemented{};
+    }
+    void putSamples(const int32_t* values, uint32_t count) override {
+        uint8_t staging[1024 * 4];
+        for (uint32_t n; count > 0; values += n, count -= n) {
+            n = count < 1024 ? count : 1024;
+            crc.update(staging, static_cast<size_t>(packValues(values, n, bytes, staging) - staging));
+        }
+    }
+    Crc32 crc;
+
+private:
+    uint32_t bytes = 0;
+};
+
 uint32_t peekTag(InputStream& in) {
     const uint64_t at = in.position();
     const uint32_t tag = in.readU32();
@@ -346,6 +366,15 @@ private:
     InputStream& in;
     SampleWriter& writer;
 };
+
+uint32_t decodedBlockCrc(const uint8_t* bytes, uint32_t length) {
+    InputStream memory;
+    memory.openMemory(bytes, length);
+    CrcSink sink;
+    if (readCompressedBlock(memory, sink, ProgressSink{}) == 0 || memory.position() != length)
+        throwError(UNKNOWN, "a coded block does not end where it should");
+    return sink.crc.value();
+}
 
 ArchiveDecoder::ArchiveDecoder(InputStream& in) : in_(in) {
     in_.startDigest(&fileCrc_);

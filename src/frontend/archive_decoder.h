@@ -16,6 +16,11 @@ namespace elq {
 // Raised for a block whose sample type has no output format ("Type not implemented").
 struct TypeNotImplemented {};
 
+// Decodes the one block held in `bytes` (head and payload, `length` bytes in all) and returns the
+// CRC of its samples as the WAVE file holds them; damage raises an Exception, and so does a block
+// that does not end exactly at `length`.
+uint32_t decodedBlockCrc(const uint8_t* bytes, uint32_t length);
+
 class ArchiveDecoder {
 public:
     // `in` stands at the start of the file; every byte read from here on is checksummed.

@@ -2,16 +2,20 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <vector>
 
 #include "foundation/allocator.h"
+#include "foundation/digest.h"
 #include "foundation/exception.h"
 #include "foundation/file.h"
 #include "foundation/stream.h"
+#include "frontend/archive_decoder.h"
 #include "frontend/block_format.h"
+#include "frontend/checksum_section.h"
 #include "frontend/container.h"
 #include "frontend/output_name.h"
 #include "frontend/progress_line.h"
@@ -104,11 +108,26 @@ private:
     uint32_t value = kInitialMemoryLength;
 };
 
+// What the encoder records of the source for --crc and --verify: the MD5 of the whole WAVE file
+// and the CRCs of its parts, as the checksum section holds them.
+struct SourceDigests {
+    bool enabled = false;
+    Md5 md5;
+    ArchiveChecksums sums;
+
+    void stored(const uint8_t* bytes, uint32_t length, uint32_t& crc) {
+        if (!enabled) return;
+        md5.update(bytes, length);
+        crc = Crc32::of(bytes, length);
+    }
+};
+
 // The buffers of one block: 13 bytes per value of the block length.
 struct BlockBuffers {
     Buffer<int32_t> samples;
     Buffer<int32_t> residues;
-    Buffer<uint8_t> area;  // the finished block; first the staging area of the raw sample bytes
+    Buffer<uint8_t> area;    // the finished block; first the staging area of the raw sample bytes
+    uint32_t sampleCrc = 0;  // of the raw sample bytes, when the digests are on
 
     explicit BlockBuffers(uint32_t blockLength)
         : samples(blockLength, "data"),
@@ -116,8 +135,13 @@ struct BlockBuffers {
           area(static_cast<size_t>(blockLength) * 5, "residue") {}
 
     // Reads and converts the next `count` sample values of the source.
-    void read(WaveReader& reader, uint32_t count, uint32_t bytes) {
+    void read(WaveReader& reader, uint32_t count, uint32_t bytes, SourceDigests& digests) {
         reader.stream.readMin(area.data(), count * bytes, count * bytes);
+        if (digests.enabled) {
+            digests.md5.update(area.data(), static_cast<size_t>(count) * bytes);
+            sampleCrc = Crc32::of(area.data(), static_cast<size_t>(count) * bytes);
+            digests.sums.blockCrcs.push_back(sampleCrc);
+        }
         convertSamples(area.data(), count, bytes, samples.data());
     }
 };
@@ -125,6 +149,8 @@ struct BlockBuffers {
 // The blocks of a file as they go through encoding, read and written by the calling thread.
 struct BlockPlan {
     uint32_t total, blocks, blockLength, bytes, bits, sampleType;
+    // An output that cannot be read back (a device, a pipe) is verified block by block instead.
+    bool verifyBlocks = false;
     uint32_t countOf(uint32_t b) const {
         uint32_t before = b * blockLength;  // below total, so within 32 bits
         return total - before < blockLength ? total - before : blockLength;
@@ -159,16 +185,19 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
     const uint32_t channelCode = s.channels == 2 ? 1 : 0;
     writeBlockHead(area, payload.length, count,
                    packBlockWord(plan.sampleType, channelCode, 0, 0, payload.family));
-    return kBlockHeadSize + payload.length;
+    const uint32_t length = kBlockHeadSize + payload.length;
+    if (plan.verifyBlocks && decodedBlockCrc(area, length) != buffers.sampleCrc)
+        throwDescribed("verification failed: a coded block does not decode to its samples");
+    return length;
 }
 
 void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
-                        const LoopSettings& settings, ProgressLine& line) {
+                        const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
     CompressProgress progress{line};
     SequentialSeed seed;
     for (uint32_t b = 0; b < plan.blocks; ++b) {
         uint32_t n = plan.countOf(b);
-        buffers.read(reader, n, plan.bytes);
+        buffers.read(reader, n, plan.bytes, digests);
         progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
         progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
         uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
@@ -256,7 +285,7 @@ private:
 // Returns false, having done nothing, when the system grants no thread.
 bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                       std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
-                      const LoopSettings& settings, ProgressLine& line) {
+                      const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
     const uint32_t inFlight = static_cast<uint32_t>(slots.size());
     SearchChain chain;
     // Declared after everything its jobs use: leaving this function stops and joins the workers first.
@@ -275,7 +304,7 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             BlockSlot& slot = *slots[nextRead % inFlight];
             uint32_t n = plan.countOf(nextRead);
             try {
-                slot.buffers.read(reader, n, plan.bytes);
+                slot.buffers.read(reader, n, plan.bytes, digests);
             } catch (...) {
                 // Reported when its turn comes: the blocks before it are written first.
                 readFailure = std::current_exception();
@@ -307,6 +336,90 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
         tick();
     }
     return true;
+}
+
+// Compares what a decoder writes with the source file, byte for byte.
+class ComparingSink final : public ByteSink {
+public:
+    explicit ComparingSink(const char* source) { in_.open(source); }
+
+    void write(const uint8_t* bytes, uint32_t n) override {
+        uint8_t expected[4096];
+        while (n > 0) {
+            const uint32_t piece = n < sizeof expected ? n : static_cast<uint32_t>(sizeof expected);
+            const uint32_t got = in_.read(expected, piece);
+            for (uint32_t i = 0; i < piece; ++i) {
+                if (i == got || expected[i] != bytes[i]) differsAt(position_ + i);
+            }
+            bytes += piece;
+            n -= piece;
+            position_ += piece;
+        }
+    }
+    // The source must end where the decoded file ends.
+    void finish() {
+        if (!in_.atEnd()) differsAt(position_);
+    }
+
+private:
+    [[noreturn]] static void differsAt(uint64_t position) {
+        throwDescribed("verification failed: the decoded file differs from the source at byte %llu",
+                       static_cast<unsigned long long>(position));
+    }
+
+    InputStream in_;
+    uint64_t position_ = 0;
+};
+
+class Md5Sink final : public ByteSink {
+public:
+    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
+    Md5 md5;
+};
+
+// For tests of the verification: flips one byte of the finished file before it is read back,
+// at the offset the variable gives, as a fault between writing and reading would.
+void damageForTest(const char* written) {
+    const char* at = getenv("ELQ_TEST_DAMAGE_BEFORE_VERIFY");
+    if (!at) return;
+    if (FILE* file = fopen(written, "r+b")) {
+        const long offset = strtol(at, nullptr, 10);
+        if (fseek(file, offset, SEEK_SET) == 0) {
+            const int byte = fgetc(file);
+            if (byte != EOF && fseek(file, offset, SEEK_SET) == 0) fputc(byte ^ 0x20, file);
+        }
+        fclose(file);
+    }
+}
+
+// Decodes the finished ELQ file `written` from disk and compares it with the source: byte for
+// byte with a named source, by MD5 (`sourceMd5`) with standard input. A difference or damage
+// raises an Exception.
+void verifyWrittenFile(const char* written, const char* source, const uint8_t sourceMd5[16],
+                       const CommandSettings& command) {
+    damageForTest(written);
+    InputStream in;
+    in.open(written);
+    ArchiveDecoder decoder(in);
+    ProgressLine line("Verifying", command.silent);
+    if (!decoder.readMagic())
+        throwDescribed("verification failed: the ELQ file does not begin with its magic");
+    try {
+        if (strcmp(source, "-") == 0) {
+            Md5Sink sink;
+            decoder.decode(sink, command.threads, line);
+            uint8_t md5[16];
+            sink.md5.finish(md5);
+            if (memcmp(md5, sourceMd5, 16) != 0)
+                throwDescribed("verification failed: the decoded file does not have the MD5 of the source");
+        } else {
+            ComparingSink sink(source);
+            decoder.decode(sink, command.threads, line);
+            sink.finish();
+        }
+    } catch (const TypeNotImplemented&) {
+        throwDescribed("verification failed: a block of the ELQ file has a sample type it cannot have");
+    }
 }
 
 bool compress(const char* source, const char* name, const CommandSettings& command) {
@@ -361,15 +474,24 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
     }
 
     OutputStream out;
-    out.open(name);
+    out.openReplacing(name);
+    // Verified by reading the finished file back where it can be read back; else block by block.
+    plan.verifyBlocks = command.verify && !out.file.temporaryName();
+    const bool readBack = command.verify && !plan.verifyBlocks;
+    SourceDigests digests;
+    digests.enabled = command.crc || plan.verifyBlocks || (readBack && strcmp(source, "-") == 0);
+    Crc32 fileCrc;
+    if (command.crc) out.digest = &fileCrc;
+
     ContainerHeader header{static_cast<uint64_t>(channels) * reader.frameCount, reader.sampleType,
                            static_cast<uint8_t>(channels), reader.nSamplesPerSec};
     writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
+    digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
     if (workers > 1) {
-        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line))
-            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line);
+        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line, digests))
+            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line, digests);
     } else {
-        encodeSequentially(reader, out, *single, plan, settings, line);
+        encodeSequentially(reader, out, *single, plan, settings, line, digests);
     }
     if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
@@ -377,8 +499,31 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
         return false;
     }
     writeTailSection(out, reader.trailer(), reader.trailerLength);
-    out.close();
+    digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
+    uint8_t md5[16] = {};
+    if (digests.enabled) digests.md5.finish(md5);
+    if (command.crc) {
+        out.flush();
+        out.digest = nullptr;
+        digests.sums.fileCrc = fileCrc.value();
+        memcpy(digests.sums.md5, md5, 16);
+        writeChecksumSection(out, digests.sums);
+    }
+    if (readBack) {
+        out.flush();
+        try {
+            verifyWrittenFile(out.file.temporaryName(), source, md5, command);
+        } catch (const Exception& e) {
+            fprintf(stderr, "\n%s\n", e.format());
+            fputs("Verification failed: the ELQ file does not decode to the source and is not kept.\n",
+                  stderr);
+            return false;
+        }
+    }
+    out.replace(source);
     reader.close();
+    if (command.verify && !command.silent)
+        fputs("\rVerified: the ELQ file decodes to the source, byte for byte.\n\n", stderr);
     return true;
 }
 
