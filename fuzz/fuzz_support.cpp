@@ -67,12 +67,11 @@ void writeFile(const std::string& path, std::span<const uint8_t> bytes) {
     if (!out) fail("writing a scratch file", __FILE__, __LINE__);
 }
 
-void checkRoundTrip(std::span<const uint8_t> wave, const EncoderSettings& settings,
+void checkRoundTrip(std::span<const uint8_t> wave, const CommandSettings& quiet,
                     std::span<const uint8_t> expected) {
     const std::string& dir = scratchDirectory();
     const std::string source = dir + "/in.wav", first = dir + "/first.elq", second = dir + "/second.elq",
                       decoded = dir + "/decoded.wav";
-    const CommandSettings quiet = quietSettings(settings);
     writeFile(source, wave);
     FUZZ_CHECK(encodeFile(source.c_str(), first.c_str(), quiet));
     FUZZ_CHECK(decodeFile(first.c_str(), decoded.c_str(), quiet));

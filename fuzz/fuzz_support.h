@@ -57,7 +57,7 @@ CommandSettings quietSettings(const EncoderSettings& encoder);
 
 // Encodes the WAVE file `wave` twice with `settings` and decodes it: the decoded file must be
 // `expected` and both encodings identical (no state carried between files, nothing uninitialised).
-void checkRoundTrip(std::span<const uint8_t> wave, const EncoderSettings& settings,
+void checkRoundTrip(std::span<const uint8_t> wave, const CommandSettings& settings,
                     std::span<const uint8_t> expected);
 
 }  // namespace elq::fuzz

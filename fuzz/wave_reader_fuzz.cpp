@@ -1,8 +1,7 @@
 // The WAVE reader on arbitrary bytes: every input either fails with an error text or is
 // accepted, and an accepted file gives back exactly its own bytes in front of, inside and
 // behind the samples (the restoration contract the decoder relies on). An accepted file the
-// codec takes then goes through the encode and decode commands and must come back as the
-// file's bytes up to the end its RIFF header claims.
+// codec takes then goes through the encode and decode commands and must come back whole.
 #include <algorithm>
 #include <cstring>
 
@@ -44,8 +43,8 @@ int waveReader(const uint8_t* data, size_t size) {
         FUZZ_CHECK(reader.errorText()[0] != '\0' && reader.trailer() == nullptr);
         return 0;
     }
-    FUZZ_CHECK(reader.riffEnd <= size);
-    FUZZ_CHECK(trailerStart + reader.trailerLength == reader.riffEnd);
+    // Every byte after the samples is kept, bytes past the RIFF chunk included.
+    FUZZ_CHECK(trailerStart + reader.trailerLength == size);
     FUZZ_CHECK(reader.trailerLength == 0 ||
                memcmp(reader.trailer(), data + trailerStart, reader.trailerLength) == 0);
     FUZZ_CHECK(reader.close());
@@ -53,7 +52,7 @@ int waveReader(const uint8_t* data, size_t size) {
     if ((reader.nChannels == 1 || reader.nChannels == 2) && isCompressedSampleType(reader.sampleType) &&
         reader.dataSize <= 65536) {
         const EncoderSettings fast{.blockLength = 8192, .order = 12, .crossOrder = 4, .opt1 = 0, .opt2 = 0};
-        checkRoundTrip({data, size}, fast, {data, reader.riffEnd});
+        checkRoundTrip({data, size}, quietSettings(fast), {data, size});
     }
     return 0;
 }

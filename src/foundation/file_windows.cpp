@@ -223,7 +223,8 @@ void OutputFile::openReplacing(const char* name) {
     uint32_t serial = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
         std::string temporary = temporaryNameFor(name, serial);
-        HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        // Shared for reading: --verify reads the finished file back before it takes its name.
+        HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
