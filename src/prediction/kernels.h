@@ -47,7 +47,7 @@ constexpr KernelSet kKernelSetOf = sizeof(V) == 32 ? KernelSet::avx2 : KernelSet
 // code compiled for that set. The body and all it calls for V must be always inlined, so that the
 // whole of it is compiled for the set.
 template <class Body>
-ELQ_ALWAYS_INLINE auto runWithKernels(KernelSet set, const Body& body) {
+ELQ_ALWAYS_INLINE auto runWithKernels([[maybe_unused]] KernelSet set, const Body& body) {
 #ifdef ELQ_AVX2_KERNELS
     if (set == KernelSet::avx2) return runAvx2Kernels(body);
 #endif
