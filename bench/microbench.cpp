@@ -12,6 +12,7 @@
 
 #include "entropy/range_coder.h"
 #include "foundation/stream.h"
+#include "prediction/kernels.h"
 #include "prediction/mono_predictor.h"
 #include "prediction/prediction_filter.h"
 #include "prediction/sample_normalizer.h"
@@ -111,7 +112,8 @@ double lambdaOf(uint32_t memoryLength) {
     return (memoryLength - 1.0) / memoryLength;
 }
 
-// Per sample: predict, then update (solves every K samples). Args: order, solve interval.
+// Per sample, as the decoder runs them: predict, then update (solves every K samples). Args: order,
+// solve interval.
 void PredictionFilterPerSample(benchmark::State& state) {
     const uint32_t order = static_cast<uint32_t>(state.range(0));
     const uint32_t interval = static_cast<uint32_t>(state.range(1));
@@ -119,11 +121,14 @@ void PredictionFilterPerSample(benchmark::State& state) {
     PredictionFilter filter;
     for (auto _ : state) {
         filter.init(order, interval, lambdaOf(256));
-        int64_t sum = 0;
-        for (int32_t x : signal) {
-            sum += filter.predict();
-            filter.update(x);
-        }
+        const int64_t sum = runWithKernels(activeKernelSet(), [&]<class V>() ELQ_ALWAYS_INLINE_LAMBDA {
+            int64_t predictions = 0;
+            for (int32_t x : signal) {
+                predictions += filter.predictWith<V>();
+                filter.updateWith<V>(x);
+            }
+            return predictions;
+        });
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(state.iterations() * signal.size());
@@ -217,7 +222,7 @@ void DecomposeAndSolve(benchmark::State& state) {
     for (auto _ : state) {
         a = packed;
         b = rhs;
-        bool ok = decomposeAndSolve(a.data(), d.data(), b.data(), scratch.data(), n);
+        bool ok = decomposeAndSolve(a.data(), d.data(), b.data(), scratch.data(), n, activeKernelSet());
         benchmark::DoNotOptimize(ok);
         benchmark::DoNotOptimize(b.data());
     }

@@ -228,13 +228,21 @@ run_elq() {  # BUILD ARGS...
     fi
 }
 
-record() {  # BUILD PHASE CASE VERDICT SECONDS [TEXT]
-    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" "${6:-}" >"results/$1.$2.$3"
+# Microseconds since the epoch, from bash's own clock (no external tool; either decimal mark).
+microseconds() {
+    echo "${EPOCHREALTIME/[.,]/}"
+}
+
+# Writes the result line of a task that started at START (microseconds), with its elapsed seconds.
+record() {  # BUILD PHASE CASE VERDICT START [TEXT]
+    local elapsed=$(($(microseconds) - $5))
+    printf '%s\t%s\t%s\t%s\t%d.%03d\t%s\n' "$1" "$2" "$3" "$4" $((elapsed / 1000000)) \
+        $((elapsed / 1000 % 1000)) "${6:-}" >"results/$1.$2.$3"
 }
 
 encode_task() {  # BUILD ID WAVE OPTIONS EXPECTED
     local name="$1" id="$2" wav="$3" options="$4" expected="$5" t0 verdict=PASS text=""
-    t0=$(date +%s.%N)
+    t0=$(microseconds)
     # shellcheck disable=SC2086  # options are separate words
     if ! run_elq "$name" --silent $options "in/$wav" --output "$name/$id.elq" >"$name/$id.enc.log" 2>&1; then
         verdict=FAIL
@@ -248,14 +256,14 @@ encode_task() {  # BUILD ID WAVE OPTIONS EXPECTED
         verdict=FAIL
         text="differs from $REFERENCE: $(cmp "$name/$id.elq" "$REFERENCE/$id.elq" 2>&1 | head -1)"
     fi
-    record "$name" enc "$id" "$verdict" "$(echo "$(date +%s.%N) - $t0" | bc)" "$text"
+    record "$name" enc "$id" "$verdict" "$t0" "$text"
 }
 
 # Decodes one encoding (the file of build SOURCE) with build NAME and compares it with the WAVE.
 decode_task() {  # NAME SOURCE ID WAVE
     local name="$1" source="$2" id="$3" wav="$4" t0 verdict=PASS text="" out
     out="$name/$id.from-$source.wav"
-    t0=$(date +%s.%N)
+    t0=$(microseconds)
     if ! run_elq "$name" --silent "$source/$id.elq" --output "$out" >"$out.log" 2>&1; then
         verdict=FAIL
         text="decode of $source's file failed: $(tr '\n' ' ' <"$out.log" | cut -c1-200)"
@@ -265,13 +273,13 @@ decode_task() {  # NAME SOURCE ID WAVE
     else
         rm -f "$out" "$out.log"
     fi
-    record "$name" "dec-$source" "$id" "$verdict" "$(echo "$(date +%s.%N) - $t0" | bc)" "$text"
+    record "$name" "dec-$source" "$id" "$verdict" "$t0" "$text"
 }
 
 # Standard input and output: the reference's file decoded to stdout, a WAVE encoded from stdin.
 stdio_task() {  # NAME ID WAVE OPTIONS
     local name="$1" id="$2" wav="$3" options="$4" t0 verdict=PASS text=""
-    t0=$(date +%s.%N)
+    t0=$(microseconds)
     local runner="${RUNNER[$name]}"
     # shellcheck disable=SC2086
     if ! $runner "${EXE[$name]}" --silent "$REFERENCE/$id.elq" --output - >"$name/$id.stdout.wav" 2>"$name/$id.stdio.log" </dev/null ||
@@ -283,7 +291,7 @@ stdio_task() {  # NAME ID WAVE OPTIONS
         verdict=FAIL
         text="encode from standard input differs or failed"
     fi
-    record "$name" stdio "$id" "$verdict" "$(echo "$(date +%s.%N) - $t0" | bc)" "$text"
+    record "$name" stdio "$id" "$verdict" "$t0" "$text"
 }
 
 # Failure reports through the real executable: the same code and system function on every build;
@@ -302,7 +310,7 @@ expect_failure() {  # NAME LABEL CODE FUNCTION ARGS...
 
 reports_task() {  # NAME
     local name="$1" t0 text="" dir="$1/reports"
-    t0=$(date +%s.%N)
+    t0=$(microseconds)
     mkdir -p "$dir/folder.elq"
     head -c 1000 "$REFERENCE/chord16s.default.elq" >"$dir/cut.elq"
     ln -sfn /dev/full "$dir/full.wav"
@@ -315,15 +323,14 @@ reports_task() {  # NAME
         tr -d '\r' >"$dir/info.txt"
     run_elq "$REFERENCE" --silent --info "$REFERENCE/chord16s.default.elq" "$REFERENCE/long16m.seekfast.elq" >"$dir/info.expected" 2>&1
     cmp -s "$dir/info.txt" "$dir/info.expected" || text+="info listing differs from $REFERENCE's; "
-    record "$name" reports failures "$([ -z "$text" ] && echo PASS || echo FAIL)" \
-        "$(echo "$(date +%s.%N) - $t0" | bc)" "$text"
+    record "$name" reports failures "$([ -z "$text" ] && echo PASS || echo FAIL)" "$t0" "$text"
 }
 
 # Windows builds open files with share mode 0: while one process writes an output, another one
 # cannot open it. The writer encodes from standard input and is held inside its samples.
 sharing_task() {  # NAME
     local name="$1" t0 text="" dir="$1/sharing" waited=0 rc
-    t0=$(date +%s.%N)
+    t0=$(microseconds)
     mkdir -p "$dir"
     rm -f "$dir/feed" "$dir/held.elq"
     mkfifo "$dir/feed"
@@ -344,8 +351,7 @@ sharing_task() {  # NAME
     rc=$?
     { [ "$rc" -eq 0 ] && cmp -s "$dir/held.elq" "$REFERENCE/chord16s.default.elq"; } ||
         text+="the held writer failed (exit $rc) or wrote other bytes; "
-    record "$name" sharing held "$([ -z "$text" ] && echo PASS || echo FAIL)" \
-        "$(echo "$(date +%s.%N) - $t0" | bc)" "$text"
+    record "$name" sharing held "$([ -z "$text" ] && echo PASS || echo FAIL)" "$t0" "$text"
 }
 
 # Runs the task lines of a file (shell words), at most JOBS at once.

@@ -6,57 +6,18 @@
 
 #include "entropy/memory_length.h"
 #include "entropy/range_coder.h"
+#include "prediction/block_predictor.h"
 #include "prediction/prediction_filter.h"
 
 namespace elq {
-
-// Progress callback of a predictor, called every 44100 samples (frames) with the fraction done.
-struct ProgressSink {
-    void (*report)(void* context, double fraction) = nullptr;
-    void* context = nullptr;
-};
-
-constexpr int32_t kProgressInterval = 44100;
-
-// q <= lo gives lo, else q >= hi gives hi.
-inline int32_t clampPrediction(int32_t q, int32_t lo, int32_t hi) {
-    if (q <= lo) return lo;
-    if (q >= hi) return hi;
-    return q;
-}
-
-// The 32-bit two's-complement value v wrapped into the signed (32 - shift)-bit range.
-inline int32_t wrapToWidth(uint32_t v, uint32_t shift) {
-    return static_cast<int32_t>(v << shift) >> shift;
-}
-
-inline int32_t residueOf(int32_t x, int32_t q, uint32_t shift) {
-    return wrapToWidth(static_cast<uint32_t>(x) - static_cast<uint32_t>(q), shift);
-}
-inline int32_t sampleOf(int32_t q, int32_t residue, uint32_t shift) {
-    return wrapToWidth(static_cast<uint32_t>(q) + static_cast<uint32_t>(residue), shift);
-}
-
-// Counts samples down to the next progress report.
-class ProgressCountdown {
-public:
-    void restart() { remaining = kProgressInterval; }
-    void tick(const ProgressSink& sink, uint32_t i, uint32_t count) {
-        if (--remaining != 0) return;
-        if (sink.report) sink.report(sink.context, static_cast<double>(i) / static_cast<double>(count));
-        remaining = kProgressInterval;
-    }
-
-private:
-    int32_t remaining = kProgressInterval;
-};
 
 // Filter parameter fields shared by the mono and stereo predictors.
 void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval);
 uint32_t readSolveInterval(RangeDecoder& decoder);
 // Throws UNKNOWN unless memoryLength is 2..65537 and solveInterval 1..65536 (what the fields carry).
 void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval);
-// Throws UNKNOWN unless residueWidth is 2..32.
+// 32 - residueWidth. residueWidth must be 2..32, as the normalizer always yields it; the residual
+// coders check the width a stream carries.
 uint32_t shiftForWidth(uint32_t residueWidth);
 
 class MonoPredictorEncoder {
@@ -79,7 +40,7 @@ private:
     ProgressSink progress;
 };
 
-class MonoPredictorDecoder {
+class MonoPredictorDecoder : private PredictorDecoderState {
 public:
     void setParameters(int32_t lo, int32_t hi, uint32_t residueWidth, ProgressSink progress);
     // Throws UNKNOWN for an order this codec cannot run (above 128, not a multiple of 4, or a
@@ -98,9 +59,6 @@ private:
     int32_t hi = 0;
     uint32_t shift = 0;
     ProgressSink progress;
-    ProgressCountdown countdown;
-    bool parametersRead = false;
-    bool started = false;
 };
 
 }  // namespace elq

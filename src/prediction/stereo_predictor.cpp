@@ -2,24 +2,7 @@
 
 #include <cstring>
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"  // see prediction_filter.h
-#endif
-
 namespace elq {
-
-namespace {
-
-constexpr uint16_t kOrders[9] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
-constexpr uint16_t kCrossOrders[9] = {4, 8, 12, 16, 20, 32, 40, 64, 80};
-constexpr uint32_t kOrderEscape = 31;
-
-bool validOrderPair(uint32_t order, uint32_t crossOrder) {
-    return order <= kMaxPredictionOrder && order % 4 == 0 && crossOrder >= 4 && crossOrder % 4 == 0 &&
-           2 * crossOrder <= order;
-}
-
-}  // namespace
 
 void StereoFilter::init(uint32_t totalOrder, uint32_t cross, uint32_t interval, double forgetting) {
     order = totalOrder;
@@ -140,7 +123,7 @@ ELQ_ALWAYS_INLINE void StereoFilter::solveWith(Channel& own, const Channel& othe
     } else {
         buildMatrix<V, Correction::none>(own, other, 0.0, order);
     }
-    if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), order)) return;
+    if (decomposeAndSolveWith<V>(a.data(), d.data(), w, scratch.data(), order)) return;
     for (uint32_t k = 0; k < order; ++k)
         w[k] = 0.0;
     for (uint32_t k = 1; k <= order; ++k) {
@@ -155,32 +138,20 @@ ELQ_ALWAYS_INLINE void StereoFilter::solveWith(Channel& own, const Channel& othe
     } else {
         buildMatrix<V, Correction::none>(own, other, 0.0, ownOrder);
     }
-    if (decomposeAndSolve(a.data(), d.data(), w, scratch.data(), ownOrder)) return;
+    if (decomposeAndSolveWith<V>(a.data(), d.data(), w, scratch.data(), ownOrder)) return;
     // w[1..a-1] keep the right-hand side loaded for this solve; stored files depend on it.
     w[0] = 1.0;
 }
 
-#ifdef ELQ_AVX2_KERNELS
-ELQ_TARGET_AVX2 void StereoFilter::solveWide(Channel& own, const Channel& other) {
-    solveWith<WideLanes>(own, other);
-}
-#endif
-
-void StereoFilter::solve(Channel& own, const Channel& other) {
-#ifdef ELQ_AVX2_KERNELS
-    if (activeKernelSet() == KernelSet::avx2) {
-        solveWide(own, other);
-        return;
-    }
-#endif
-    solveWith<PortableLanes>(own, other);
+void StereoFilter::solve(KernelSet set, Channel& own, const Channel& other) {
+    runWithKernels(set, [&]<class V>() ELQ_ALWAYS_INLINE_LAMBDA { solveWith<V>(own, other); });
 }
 
 void StereoPredictorEncoder::setParameters(uint32_t memory, uint32_t totalOrder, uint32_t cross,
                                            uint32_t interval, int32_t loLeft, int32_t hiLeft, int32_t loRight,
                                            int32_t hiRight, uint32_t residueWidth, ProgressSink sink) {
     checkFilterSettings(memory, interval);
-    if (!validOrderPair(totalOrder, cross))
+    if (!runnableOrders({totalOrder, cross}, true))
         throwError(UNKNOWN,
                    "stereo orders must be multiples of 4 with 4 <= cross order <= own order, total <= 128");
     memoryLength = memory;
@@ -198,111 +169,14 @@ void StereoPredictorEncoder::setParameters(uint32_t memory, uint32_t totalOrder,
 void StereoPredictorEncoder::writeParameters(RangeEncoder& encoder) {
     writeMemoryLength(encoder, memoryLength);
     writeSolveInterval(encoder, solveInterval);
-    for (uint32_t i = 0; i < 9; ++i) {
-        if (kOrders[i] == order && kCrossOrders[i] == crossOrder) {
-            encoder.encodeShift(1, i, 5);
-            return;
-        }
-    }
-    encoder.encodeShift(1, kOrderEscape, 5);
-    encoder.encodeByte(order - 1);
-    encoder.encodeByte(crossOrder);
+    writeOrders(encoder, {order, crossOrder}, true);
 }
-
-namespace {
-
-// The per-frame loops, instantiated for each kernel set.
-struct StereoClamp {
-    int32_t lo[2];
-    int32_t hi[2];
-    uint32_t shift;
-};
-
-template <class V>
-ELQ_ALWAYS_INLINE void predictFrames(StereoFilter& filter, const StereoClamp& clamp,
-                                     const ProgressSink& progress, const int32_t* samples, uint32_t count,
-                                     int32_t* residues) {
-    // Chunks whose samples go into the histories ahead, cut at every solve: the predictions of a
-    // stretch first (kept in the residue array), then the updates.
-    ProgressCountdown countdown;
-    uint32_t prepared = 0;
-    for (uint32_t start = 0; start < count;) {
-        if (prepared == start) {
-            const uint32_t left = (count - start) / 2;
-            const uint32_t frames = left < SampleHistory::kSpan ? left : SampleHistory::kSpan;
-            filter.prepare(samples + start, frames);
-            prepared = start + 2 * frames;
-        }
-        const uint32_t untilSolve = filter.framesUntilSolve();
-        const uint32_t frames = (prepared - start) / 2 < untilSolve ? (prepared - start) / 2 : untilSolve;
-        filter.predictAhead<V>(frames, residues + start);
-        const uint32_t end = start + 2 * frames;
-        for (uint32_t i = start; i < end; i += 2) {
-            countdown.tick(progress, i, count);
-            for (uint32_t ch = 0; ch < 2; ++ch) {
-                const int32_t x = samples[i + ch];
-                const int32_t q = clampPrediction(residues[i + ch], clamp.lo[ch], clamp.hi[ch]);
-                residues[i + ch] = residueOf(x, q, clamp.shift);
-                filter.updateWith<V, true>(ch, x);
-            }
-        }
-        start = end;
-    }
-}
-
-template <class V>
-ELQ_ALWAYS_INLINE void reconstructFrames(StereoFilter& filter, const StereoClamp& clamp,
-                                         const ProgressSink& progress, ProgressCountdown& countdown,
-                                         const int32_t* residues, uint32_t count, int32_t* samples) {
-    for (uint32_t i = 0; i < count; i += 2) {
-        countdown.tick(progress, i, count);
-        for (uint32_t ch = 0; ch < 2; ++ch) {
-            const int32_t q = clampPrediction(filter.predictWith<V>(ch), clamp.lo[ch], clamp.hi[ch]);
-            const int32_t x = sampleOf(q, residues[i + ch], clamp.shift);
-            samples[i + ch] = x;
-            filter.updateWith<V>(ch, x);
-        }
-    }
-}
-
-void predictFramesPortable(StereoFilter& filter, const StereoClamp& clamp, const ProgressSink& progress,
-                           const int32_t* samples, uint32_t count, int32_t* residues) {
-    predictFrames<PortableLanes>(filter, clamp, progress, samples, count, residues);
-}
-
-void reconstructFramesPortable(StereoFilter& filter, const StereoClamp& clamp, const ProgressSink& progress,
-                               ProgressCountdown& countdown, const int32_t* residues, uint32_t count,
-                               int32_t* samples) {
-    reconstructFrames<PortableLanes>(filter, clamp, progress, countdown, residues, count, samples);
-}
-
-#ifdef ELQ_AVX2_KERNELS
-ELQ_TARGET_AVX2 void predictFramesWide(StereoFilter& filter, const StereoClamp& clamp,
-                                       const ProgressSink& progress, const int32_t* samples, uint32_t count,
-                                       int32_t* residues) {
-    predictFrames<WideLanes>(filter, clamp, progress, samples, count, residues);
-}
-
-ELQ_TARGET_AVX2 void reconstructFramesWide(StereoFilter& filter, const StereoClamp& clamp,
-                                           const ProgressSink& progress, ProgressCountdown& countdown,
-                                           const int32_t* residues, uint32_t count, int32_t* samples) {
-    reconstructFrames<WideLanes>(filter, clamp, progress, countdown, residues, count, samples);
-}
-#endif
-
-}  // namespace
 
 void StereoPredictorEncoder::predictBlock(const int32_t* samples, uint32_t count, int32_t* residues) {
     if (count % 2 != 0) throwError(UNKNOWN, "stereo block with an odd number of values");
     filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
     const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
-#ifdef ELQ_AVX2_KERNELS
-    if (activeKernelSet() == KernelSet::avx2) {
-        predictFramesWide(filter, clamp, progress, samples, count, residues);
-        return;
-    }
-#endif
-    predictFramesPortable(filter, clamp, progress, samples, count, residues);
+    predictFrames(filter, clamp, progress, samples, count, residues);
 }
 
 void StereoPredictorDecoder::setParameters(int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
@@ -318,22 +192,9 @@ void StereoPredictorDecoder::setParameters(int32_t loLeft, int32_t hiLeft, int32
 void StereoPredictorDecoder::readParameters(RangeDecoder& decoder) {
     memoryLength = readMemoryLength(decoder);
     solveInterval = readSolveInterval(decoder);
-    uint32_t v = decoder.decodeUniform(5);
-    uint32_t decodedOrder;
-    uint32_t decodedCross;
-    if (v == kOrderEscape) {
-        decodedOrder = decoder.decodeByte() + 1;
-        decodedCross = decoder.decodeByte();
-    } else if (v < 9) {
-        decodedOrder = kOrders[v];
-        decodedCross = kCrossOrders[v];
-    } else {
-        throwError(UNKNOWN, "corrupt block: unknown stereo predictor order index");
-    }
-    if (!validOrderPair(decodedOrder, decodedCross))
-        throwError(UNKNOWN, "corrupt block: stereo predictor orders out of range");
-    order = decodedOrder;
-    crossOrder = decodedCross;
+    const PredictorOrders orders = readOrders(decoder, true);
+    order = orders.order;
+    crossOrder = orders.crossOrder;
     parametersRead = true;
 }
 
@@ -342,18 +203,10 @@ void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t 
     if (parametersRead) {
         filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
         countdown.restart();
-        parametersRead = false;
-        started = true;
     }
-    if (!started) throwError(UNKNOWN, "predictor parameters not read before reconstruction");
+    beginReconstruction();
     const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
-#ifdef ELQ_AVX2_KERNELS
-    if (activeKernelSet() == KernelSet::avx2) {
-        reconstructFramesWide(filter, clamp, progress, countdown, residues, count, samples);
-        return;
-    }
-#endif
-    reconstructFramesPortable(filter, clamp, progress, countdown, residues, count, samples);
+    reconstructFrames(filter, clamp, progress, countdown, residues, count, samples);
 }
 
 }  // namespace elq

@@ -6,13 +6,9 @@
 #include <cstdint>
 
 #include "entropy/range_coder.h"
+#include "prediction/block_predictor.h"
 #include "prediction/mono_predictor.h"
 #include "prediction/prediction_filter.h"
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"  // see prediction_filter.h
-#endif
 
 namespace elq {
 
@@ -23,10 +19,18 @@ public:
     // order P = own order a + crossOrder c; a and c multiples of 4, 4 <= c <= a, P <= 128.
     void init(uint32_t order, uint32_t crossOrder, uint32_t solveInterval, double lambda);
 
-    int32_t predict(uint32_t channel) const { return predictWith<PortableLanes>(channel); }
-    void update(uint32_t channel, int32_t x) { updateWith<PortableLanes>(channel, x); }
+    // Prediction and update of a channel with the active kernel set.
+    int32_t predict(uint32_t channel) const {
+        return runWithKernels(activeKernelSet(), [this, channel]<class V>() ELQ_ALWAYS_INLINE_LAMBDA {
+            return predictWith<V>(channel);
+        });
+    }
+    void update(uint32_t channel, int32_t x) {
+        runWithKernels(activeKernelSet(),
+                       [this, channel, x]<class V>() ELQ_ALWAYS_INLINE_LAMBDA { updateWith<V>(channel, x); });
+    }
 
-    // The same with the per-sample kernels of lane type V, for loops compiled for that type.
+    // The same inside code that runWithKernels compiled for lane type V: the block loops.
     template <class V>
     ELQ_ALWAYS_INLINE int32_t predictWith(uint32_t channel) const {
         const Channel& own = channels[channel];
@@ -60,7 +64,7 @@ public:
         accumulateCorrelationPairs<V>(yr + ownOrder, xr + 1 + ownOrder, otherHistory, crossOrder, y, x,
                                       lambda);
         if (own.count - own.lastSolve >= solveInterval) {
-            solve(own, other);
+            solve(kKernelSetOf<V>, own, other);
             own.lastSolve = own.count;
         }
     }
@@ -121,12 +125,10 @@ private:
     };
 
     void startStatistics(Channel& own, const Channel& other);
-    void solve(Channel& own, const Channel& other);
+    // Re-solves the coefficients of `own` with the kernels of `set`, the set of the calling loop.
+    void solve(KernelSet set, Channel& own, const Channel& other);
     template <class V>
     void solveWith(Channel& own, const Channel& other);
-#ifdef ELQ_AVX2_KERNELS
-    ELQ_TARGET_AVX2 void solveWide(Channel& own, const Channel& other);
-#endif
     template <class V, Correction mode>
     void buildMatrix(Channel& own, const Channel& other, double g, uint32_t n);
 
@@ -163,7 +165,7 @@ private:
     ProgressSink progress;
 };
 
-class StereoPredictorDecoder {
+class StereoPredictorDecoder : private PredictorDecoderState {
 public:
     void setParameters(int32_t loLeft, int32_t hiLeft, int32_t loRight, int32_t hiRight,
                        uint32_t residueWidth, ProgressSink progress);
@@ -182,13 +184,6 @@ private:
     int32_t hi[2] = {0, 0};
     uint32_t shift = 0;
     ProgressSink progress;
-    ProgressCountdown countdown;
-    bool parametersRead = false;
-    bool started = false;
 };
 
 }  // namespace elq
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

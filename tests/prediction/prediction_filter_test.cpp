@@ -1,6 +1,7 @@
-// The prediction filters, mono and stereo, against a reference written straight from the algorithm text
-// (no code shared with src/), value by value with every kernel set the processor has; around them the
-// normalizer and both predictors, through the range coder and back.
+// The prediction filters, mono and stereo, value by value against a plain scalar model of the filter
+// written independently of src/ (shifting histories, square matrices, a row-by-row decomposition), with
+// every kernel set the processor has; around them the normalizer and both predictors, through the range
+// coder and back.
 #include "prediction/prediction_filter.h"
 
 #include <gtest/gtest.h>
