@@ -1,6 +1,44 @@
 #include "prediction/block_predictor.h"
 
+#include <cassert>
+
 namespace elq {
+
+namespace {
+
+constexpr uint16_t kSolveIntervals[7] = {32, 64, 128, 256, 512, 1024, 2048};
+constexpr uint32_t kSolveEscape = 7;
+
+}  // namespace
+
+void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval) {
+    for (uint32_t i = 0; i < 7; ++i) {
+        if (kSolveIntervals[i] == solveInterval) {
+            encoder.encodeShift(1, i, 3);
+            return;
+        }
+    }
+    encoder.encodeShift(1, kSolveEscape, 3);
+    encoder.encodeShort(solveInterval - 1);
+}
+
+uint32_t readSolveInterval(RangeDecoder& decoder) {
+    uint32_t v = decoder.decodeUniform(3);
+    if (v == kSolveEscape) return decoder.decodeShort() + 1;
+    return kSolveIntervals[v];
+}
+
+void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval) {
+    if (memoryLength < kMinMemoryLength || memoryLength > kMaxMemoryLength)
+        throwError(UNKNOWN, "predictor memory length must be from 2 to 65537");
+    if (solveInterval < 1 || solveInterval > 65536)
+        throwError(UNKNOWN, "predictor solve interval must be from 1 to 65536");
+}
+
+uint32_t shiftForWidth(uint32_t residueWidth) {
+    assert(residueWidth >= 2 && residueWidth <= 32);
+    return 32 - residueWidth;
+}
 
 bool runnableOrders(PredictorOrders orders, bool stereo) {
     const uint32_t order = orders.order, cross = orders.crossOrder;
@@ -40,6 +78,7 @@ void PredictorDecoderState::beginReconstruction() {
     if (parametersRead) {
         parametersRead = false;
         started = true;
+        countdown.restart();
     }
     if (!started) throwError(UNKNOWN, "predictor parameters not read before reconstruction");
 }

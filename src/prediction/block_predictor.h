@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "entropy/memory_length.h"
 #include "entropy/range_coder.h"
 #include "prediction/kernels.h"
 #include "prediction/prediction_filter.h"
@@ -73,6 +74,17 @@ struct BlockClamp {
 typedef BlockClamp<1> MonoClamp;
 typedef BlockClamp<2> StereoClamp;
 
+// The filter parameter fields besides the orders. The solve interval: its index in a table of
+// seven in 3 bits, or the escape 7 and interval - 1 in 16 bits.
+void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval);
+uint32_t readSolveInterval(RangeDecoder& decoder);
+// Throws UNKNOWN unless the memory length and the solve interval (1 to 65536) are what the fields
+// carry.
+void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval);
+// 32 - residueWidth. residueWidth must be 2..32, as the normalizer always yields it; the residual
+// coders check the width a stream carries.
+uint32_t shiftForWidth(uint32_t residueWidth);
+
 // The order table: the orders of both predictors and, at the same index, the stereo cross orders.
 inline constexpr uint32_t kOrderTableSize = 9;
 inline constexpr uint16_t kOrders[kOrderTableSize] = {12, 24, 36, 48, 64, 96, 128, 192, 256};
@@ -94,7 +106,7 @@ void writeOrders(RangeEncoder& encoder, PredictorOrders orders, bool stereo);
 PredictorOrders readOrders(RangeDecoder& decoder, bool stereo);
 
 // The decode side's parameter state: readParameters sets parametersRead; the next reconstruction
-// starts the filter and restarts the progress count, then calls beginReconstruction; later calls
+// starts the filter, then calls beginReconstruction, which restarts the progress count; later calls
 // carry on with the same filter.
 class PredictorDecoderState {
 protected:

@@ -11,15 +11,6 @@
 
 namespace elq {
 
-// Filter parameter fields shared by the mono and stereo predictors.
-void writeSolveInterval(RangeEncoder& encoder, uint32_t solveInterval);
-uint32_t readSolveInterval(RangeDecoder& decoder);
-// Throws UNKNOWN unless memoryLength is 2..65537 and solveInterval 1..65536 (what the fields carry).
-void checkFilterSettings(uint32_t memoryLength, uint32_t solveInterval);
-// 32 - residueWidth. residueWidth must be 2..32, as the normalizer always yields it; the residual
-// coders check the width a stream carries.
-uint32_t shiftForWidth(uint32_t residueWidth);
-
 class MonoPredictorEncoder {
 public:
     // order: a multiple of 4 from 4 to 128; [lo, hi] is the clamp range of a prediction.

@@ -202,7 +202,6 @@ void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t 
     if (count % 2 != 0) throwError(UNKNOWN, "corrupt block: stereo block with an odd number of values");
     if (parametersRead) {
         filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
-        countdown.restart();
     }
     beginReconstruction();
     const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
