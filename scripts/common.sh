@@ -47,3 +47,24 @@ check_format() {
     mapfile -t sources < <(cd "$ROOT" && find src tests bench fuzz -name '*.h' -o -name '*.cpp')
     (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
 }
+
+# Fails when a file of src/ includes from a folder above its own: the layers are foundation, then
+# wave and entropy, then residual, then prediction, then frontend (src/README.md).
+check_layers() {
+    echo "== layering"
+    local -A rank=([foundation]=0 [wave]=1 [entropy]=1 [residual]=2 [prediction]=3 [frontend]=4)
+    local file folder included bad=0
+    while IFS= read -r file; do
+        folder="${file#src/}"
+        folder="${folder%%/*}"
+        while IFS= read -r included; do
+            [ -n "${rank[$included]+set}" ] || continue
+            if [ "${rank[$included]}" -gt "${rank[$folder]}" ] ||
+                { [ "${rank[$included]}" -eq "${rank[$folder]}" ] && [ "$included" != "$folder" ]; }; then
+                echo "$file includes from $included/" >&2
+                bad=1
+            fi
+        done < <(sed -n 's/^#include "\([a-z_]*\)\/.*/\1/p' "$ROOT/$file")
+    done < <(cd "$ROOT" && find src -name '*.h' -o -name '*.cpp')
+    return "$bad"
+}
