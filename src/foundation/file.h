@@ -54,6 +54,9 @@ public:
     // course. Standard output ("-") and an existing output that is not a regular file (a device,
     // a pipe) are written in place, as openWrite does.
     void openReplacing(const char* name);
+    // True when openReplacing(name) would write in place: standard output, or an existing file
+    // that is not a regular file. Such an output can be neither sought back in nor read back.
+    static bool writesInPlace(const char* name);
     void write(const void* buffer, uint32_t n);
     // Sets the position of the next write (outputs that can seek only).
     void seek(uint64_t position);

@@ -229,9 +229,13 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
-void OutputFile::openReplacing(const char* name) {
+bool OutputFile::writesInPlace(const char* name) {
     struct stat info;
-    if (strcmp(name, "-") == 0 || (stat(name, &info) == 0 && !S_ISREG(info.st_mode))) {
+    return strcmp(name, "-") == 0 || (stat(name, &info) == 0 && !S_ISREG(info.st_mode));
+}
+
+void OutputFile::openReplacing(const char* name) {
+    if (writesInPlace(name)) {
         openWrite(name);
         return;
     }

@@ -204,21 +204,21 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
-void OutputFile::openReplacing(const char* name) {
-    if (strcmp(name, "-") == 0) {
-        openWrite(name);
-        return;
-    }
+bool OutputFile::writesInPlace(const char* name) {
+    if (strcmp(name, "-") == 0) return true;
     // An existing device (NUL, a console, a pipe) is written in place.
     HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        bool device = GetFileType(probe) != FILE_TYPE_DISK;
-        CloseHandle(probe);
-        if (device) {
-            openWrite(name);
-            return;
-        }
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    bool device = GetFileType(probe) != FILE_TYPE_DISK;
+    CloseHandle(probe);
+    return device;
+}
+
+void OutputFile::openReplacing(const char* name) {
+    if (writesInPlace(name)) {
+        openWrite(name);
+        return;
     }
     uint32_t serial = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {

@@ -187,7 +187,7 @@ void OutputStream::allocateBuffer(uint32_t size) {
 void OutputStream::flush() {
     if (free == bufferSize) return;
     uint32_t n = bufferSize - free;
-    if (digest) digest->update(startBuffer, n);
+    digestWritten(startBuffer, n);
     file.write(startBuffer, n);
     filePos += n;
     free = bufferSize;
@@ -206,9 +206,15 @@ void OutputStream::write(const void* buffer, uint32_t n) {
     cur += k;
     free = 0;
     flush();
-    if (digest) digest->update(static_cast<const uint8_t*>(buffer) + k, n - k);
+    digestWritten(static_cast<const uint8_t*>(buffer) + k, n - k);
     file.write(static_cast<const uint8_t*>(buffer) + k, n - k);
     filePos += n - k;
+}
+
+void OutputStream::digestWritten(const uint8_t* bytes, uint32_t n) {
+    if (!digest || filePos + n <= digestStart) return;
+    const uint64_t skip = filePos < digestStart ? digestStart - filePos : 0;
+    digest->update(bytes + skip, n - skip);
 }
 
 void OutputStream::writeU32(uint32_t v) {

@@ -104,12 +104,15 @@ public:
     uint32_t bufferSize = 0;
     uint64_t filePos = 0;
     OutputFile file;
-    // When set, every byte handed to the file is added to it, in order.
+    // When set, every byte handed to the file from position digestStart on is added to it, in order.
     Crc32* digest = nullptr;
+    uint64_t digestStart = 0;
 
 private:
     void allocateBuffer(uint32_t size);
     void releaseBuffer();
+    // Adds `n` bytes about to go to the file at filePos to the digest.
+    void digestWritten(const uint8_t* bytes, uint32_t n);
 };
 
 }  // namespace elq

@@ -34,6 +34,9 @@ struct ContainerHeader {
     uint32_t sampleRate = 0;
 };
 
+// The first kHeadDataOffset bytes of a container: the magic, the header fields, the "HEAD" tag and
+// `headLength`.
+void encodeFixedHeader(const ContainerHeader& header, uint32_t headLength, uint8_t bytes[kHeadDataOffset]);
 // Writes the magic, the header fields, the "HEAD" tag, `headLength` and the stored bytes.
 void writeContainerHeader(OutputStream& out, const ContainerHeader& header, const uint8_t* head,
                           uint32_t headLength);

@@ -64,7 +64,8 @@ bool decompress(const char* source, const char* name, const CommandSettings& set
 }  // namespace
 
 bool decodeFile(const char* source, const char* output, const CommandSettings& settings) {
-    if (strcmp(source, "-") == 0) {
+    // Standard input needs a named output or "-": there is no name to derive one from.
+    if (strcmp(source, "-") == 0 && !output) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
     }

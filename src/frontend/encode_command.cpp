@@ -134,26 +134,36 @@ struct BlockBuffers {
           residues(blockLength, "residue"),
           area(static_cast<size_t>(blockLength) * 5, "residue") {}
 
-    // Reads and converts the next `count` sample values of the source.
-    void read(WaveReader& reader, uint32_t count, uint32_t bytes, SourceDigests& digests) {
-        reader.stream.readMin(area.data(), count * bytes, count * bytes);
+    // Reads and converts the source's next sample values, whole frames up to `maxValues`; returns
+    // their count, 0 once the samples have ended.
+    uint32_t read(WaveReader& reader, uint32_t maxValues, uint32_t channels, uint32_t bytes,
+                  SourceDigests& digests) {
+        const uint32_t count = reader.readFrames(area.data(), maxValues / channels) * channels;
+        if (count == 0) return 0;
         if (digests.enabled) {
             digests.md5.update(area.data(), static_cast<size_t>(count) * bytes);
             sampleCrc = Crc32::of(area.data(), static_cast<size_t>(count) * bytes);
             digests.sums.blockCrcs.push_back(sampleCrc);
         }
         convertSamples(area.data(), count, bytes, samples.data());
+        return count;
     }
 };
 
 // The blocks of a file as they go through encoding, read and written by the calling thread.
 struct BlockPlan {
-    uint32_t total, blocks, blockLength, bytes, bits, sampleType;
+    uint32_t blockLength, channels, bytes, bits, sampleType;
+    // Blocks the stated length makes; 0 for a stream whose length shows only at its end, which
+    // then has no per-cent progress.
+    uint64_t blocks;
     // An output that cannot be read back (a device, a pipe) is verified block by block instead.
     bool verifyBlocks = false;
-    uint32_t countOf(uint32_t b) const {
-        uint32_t before = b * blockLength;  // below total, so within 32 bits
-        return total - before < blockLength ? total - before : blockLength;
+
+    uint32_t read(WaveReader& reader, BlockBuffers& buffers, SourceDigests& digests) const {
+        return buffers.read(reader, blockLength, channels, bytes, digests);
+    }
+    double percentBefore(uint64_t block) const {
+        return blocks ? static_cast<double>(block) / blocks * 100 : 0;
     }
 };
 
@@ -191,17 +201,21 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
     return length;
 }
 
-void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
-                        const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
+// Returns the sample values coded.
+uint64_t encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers,
+                            const BlockPlan& plan, const LoopSettings& settings, ProgressLine& line,
+                            SourceDigests& digests) {
     CompressProgress progress{line};
     SequentialSeed seed;
-    for (uint32_t b = 0; b < plan.blocks; ++b) {
-        uint32_t n = plan.countOf(b);
-        buffers.read(reader, n, plan.bytes, digests);
-        progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
-        progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
+    uint64_t values = 0;
+    for (uint64_t b = 0;; ++b) {
+        const uint32_t n = plan.read(reader, buffers, digests);
+        if (n == 0) return values;
+        progress.blockLow = plan.percentBefore(b);
+        progress.blockHigh = plan.percentBefore(b + 1);
         uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
         out.write(buffers.area.data(), length);
+        values += n;
     }
 }
 
@@ -285,7 +299,8 @@ private:
 // Returns false, having done nothing, when the system grants no thread.
 bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                       std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
-                      const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
+                      const LoopSettings& settings, ProgressLine& line, SourceDigests& digests,
+                      uint64_t& values) {
     const uint32_t inFlight = static_cast<uint32_t>(slots.size());
     SearchChain chain;
     // Declared after everything its jobs use: leaving this function stops and joins the workers first.
@@ -296,18 +311,23 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
         double sum = nextWrite * 100.0;
         for (uint32_t b = nextWrite; b < nextRead; ++b)
             sum += slots[b % inFlight]->percent.load(std::memory_order_relaxed);
-        line.show(sum / plan.blocks);
+        if (plan.blocks) line.show(sum / static_cast<double>(plan.blocks));
     };
     std::exception_ptr readFailure;
-    while (nextWrite < plan.blocks) {
-        while (!readFailure && nextRead < plan.blocks && nextRead - nextWrite < inFlight) {
+    bool ended = false;
+    for (;;) {
+        while (!readFailure && !ended && nextRead - nextWrite < inFlight) {
             BlockSlot& slot = *slots[nextRead % inFlight];
-            uint32_t n = plan.countOf(nextRead);
+            uint32_t n;
             try {
-                slot.buffers.read(reader, n, plan.bytes, digests);
+                n = plan.read(reader, slot.buffers, digests);
             } catch (...) {
                 // Reported when its turn comes: the blocks before it are written first.
                 readFailure = std::current_exception();
+                break;
+            }
+            if (n == 0) {
+                ended = true;
                 break;
             }
             slot.done = false;
@@ -327,15 +347,18 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             });
             ++nextRead;
         }
-        if (nextWrite == nextRead) std::rethrow_exception(readFailure);
+        if (nextWrite == nextRead) {
+            if (readFailure) std::rethrow_exception(readFailure);
+            return true;
+        }
         BlockSlot& slot = *slots[nextWrite % inFlight];
         pool.wait(slot, tick);
         if (slot.failure) std::rethrow_exception(slot.failure);
         out.write(slot.buffers.area.data(), slot.length);
+        values += slot.count;
         ++nextWrite;
         tick();
     }
-    return true;
 }
 
 // Compares what a decoder writes with the source file, byte for byte.
@@ -424,8 +447,16 @@ void verifyWrittenFile(const char* written, const char* source, const uint8_t so
 
 bool compress(const char* source, const char* name, const CommandSettings& command) {
     const EncoderSettings& s = command.encoder;
+    // Standard input is a stream: its data size bounds the samples, and one of 0 or all ones
+    // (what writers to a pipe leave there) lets them run to its end.
+    const bool fromStdin = strcmp(source, "-") == 0;
+    const WaveReader::DataSize sizes = command.ignoreChunkSizes ? WaveReader::DataSize::ignored
+                                       : fromStdin              ? WaveReader::DataSize::bound
+                                                                : WaveReader::DataSize::stated;
+    // The verbose listing goes to standard error while standard output carries the ELQ file.
+    const bool toStdout = strcmp(name, "-") == 0;
     WaveReader reader;
-    if (!reader.open(source, command.verbose)) {
+    if (!reader.open(source, command.verbose, sizes, toStdout ? stderr : stdout)) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
     }
@@ -437,13 +468,22 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
         fputs("Sample type not yet implemented\n", stderr);
         return false;
     }
+    // The header's total comes first; where the output cannot be gone back to, it must be known.
+    const bool inPlace = OutputFile::writesInPlace(name);
+    if (!reader.lengthKnown() && inPlace) {
+        fputs(
+            "The WAVE stream does not state its length, which an output that cannot be gone back to "
+            "needs first: name an output file instead\n",
+            stderr);
+        return false;
+    }
     const uint32_t channels = reader.nChannels;
     BlockPlan plan;
     plan.blockLength = static_cast<uint32_t>(s.blockLength);
-    plan.total = channels * static_cast<uint32_t>(reader.frameCount);
-    // Counted in 64 bits: near 4 GiB of 8-bit samples the 32-bit sum would wrap.
+    plan.channels = channels;
+    const uint64_t statedTotal = channels * reader.frameCount;
     plan.blocks =
-        static_cast<uint32_t>((static_cast<uint64_t>(plan.total) + plan.blockLength - 1) / plan.blockLength);
+        sizes == WaveReader::DataSize::stated ? (statedTotal + plan.blockLength - 1) / plan.blockLength : 0;
     plan.bits = kBitsPerSample[reader.sampleType];
     plan.bytes = plan.bits / 8;
     plan.sampleType = reader.sampleType;
@@ -461,12 +501,13 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
 
     // More workers than blocks would only cost memory; one block or one thread runs as always.
     uint32_t workers = command.threads;
-    if (workers > plan.blocks) workers = plan.blocks;
+    if (plan.blocks && workers > plan.blocks) workers = static_cast<uint32_t>(plan.blocks);
     // Declared before the pool, so that the workers are stopped before the buffers go.
     std::vector<std::unique_ptr<BlockSlot>> slots;
     std::unique_ptr<BlockBuffers> single;
     if (workers > 1) {
-        uint32_t inFlight = workers + 1 < plan.blocks ? workers + 1 : plan.blocks;
+        uint32_t inFlight =
+            plan.blocks && workers + 1 > plan.blocks ? static_cast<uint32_t>(plan.blocks) : workers + 1;
         for (uint32_t i = 0; i < inFlight; ++i)
             slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
     } else {
@@ -479,19 +520,23 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
     plan.verifyBlocks = command.verify && !out.file.temporaryName();
     const bool readBack = command.verify && !plan.verifyBlocks;
     SourceDigests digests;
-    digests.enabled = command.crc || plan.verifyBlocks || (readBack && strcmp(source, "-") == 0);
-    Crc32 fileCrc;
-    if (command.crc) out.digest = &fileCrc;
+    digests.enabled = command.crc || plan.verifyBlocks || (readBack && fromStdin);
+    // The checksum of the ELQ bytes leaves out the fixed header, whose total may be filled in last.
+    Crc32 restCrc;
+    if (command.crc) {
+        out.digest = &restCrc;
+        out.digestStart = kHeadDataOffset;
+    }
 
-    ContainerHeader header{static_cast<uint64_t>(channels) * reader.frameCount, reader.sampleType,
-                           static_cast<uint8_t>(channels), reader.nSamplesPerSec};
+    ContainerHeader header{statedTotal, reader.sampleType, static_cast<uint8_t>(channels),
+                           reader.nSamplesPerSec};
     writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
     digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
-    if (workers > 1) {
-        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line, digests))
-            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line, digests);
-    } else {
-        encodeSequentially(reader, out, *single, plan, settings, line, digests);
+    uint64_t values = 0;
+    if (workers <= 1 ||
+        !encodeInParallel(reader, out, workers, slots, plan, settings, line, digests, values)) {
+        values = encodeSequentially(reader, out, workers > 1 ? slots[0]->buffers : *single, plan, settings,
+                                    line, digests);
     }
     if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
     if (!reader.readTrailer()) {
@@ -500,12 +545,30 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
     }
     writeTailSection(out, reader.trailer(), reader.trailerLength);
     digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
+    // A stream's length shows at its end: the header gets the real total.
+    if (values != header.totalSamples) {
+        if (inPlace) {
+            fprintf(stderr,
+                    "The WAVE stream ended after %llu of the %llu sample values its header states; the ELQ "
+                    "file written is incomplete\n",
+                    static_cast<unsigned long long>(values),
+                    static_cast<unsigned long long>(header.totalSamples));
+            return false;
+        }
+        header.totalSamples = values;
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        out.patch(0, fixed, kHeadDataOffset);
+    }
     uint8_t md5[16] = {};
     if (digests.enabled) digests.md5.finish(md5);
     if (command.crc) {
         out.flush();
         out.digest = nullptr;
-        digests.sums.fileCrc = fileCrc.value();
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        digests.sums.fileCrc = Crc32::combine(Crc32::of(fixed, kHeadDataOffset), restCrc.value(),
+                                              out.position() - kHeadDataOffset);
         memcpy(digests.sums.md5, md5, 16);
         writeChecksumSection(out, digests.sums);
     }
@@ -532,7 +595,7 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
 bool encodeFile(const char* source, const char* output, const CommandSettings& given) {
     CommandSettings settings = given;
     applyDefaults(settings.encoder);
-    if ((strcmp(source, "-") == 0 && !output) || (output && strcmp(output, "-") == 0)) {
+    if (strcmp(source, "-") == 0 && !output) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
     }

@@ -127,6 +127,8 @@ void parseCommandLine(int argc, const char* const* argv) {
             options.verbose = 1;
         } else if (equals(arg, "--crc")) {
             options.crc = 1;
+        } else if (equals(arg, "--ignore-chunk-sizes")) {
+            options.ignoreChunkSizes = 1;
         } else if (equals(arg, "--recovery") || equals(arg, "--raw")) {
             // Accepted without effect.
         } else if (equals(arg, "--channelconfig")) {
@@ -184,6 +186,7 @@ void printUsage(FILE* stream) {
         "  --seek {fast|normal*|slow}\n"
         "  --optimize {none|fast*|normal|high|best}\n"
         "  --threads {0*|1..64}\n"
+        "  --ignore-chunk-sizes  read a WAVE file's samples up to its end\n"
         "  --raw               specifiy raw input file(s)\n"
         "  --channelconfig {MONO|STEREO_LR}\n"
         "  --sampletype {UINT8|SINT16|SINT24|SINT32}\n"

@@ -26,11 +26,12 @@ struct EncoderSettings {
 // What the encode and decode commands take besides the file names; the program fills it from
 // the command line.
 struct CommandSettings {
-    bool silent = false;   // no file names or progress
-    bool verbose = false;  // list the WAVE header fields while encoding
-    uint32_t threads = 1;  // worker threads; 1 runs everything on the calling thread
-    bool verify = false;   // encoding: decode the finished file again and compare with the source
-    bool crc = false;      // encoding: append the checksum section
+    bool silent = false;            // no file names or progress
+    bool verbose = false;           // list the WAVE header fields while encoding
+    uint32_t threads = 1;           // worker threads; 1 runs everything on the calling thread
+    bool verify = false;            // encoding: decode the finished file again and compare with the source
+    bool crc = false;               // encoding: append the checksum section
+    bool ignoreChunkSizes = false;  // encoding: a WAVE file's samples run to its end
     EncoderSettings encoder;
 };
 
@@ -39,8 +40,9 @@ struct ProgramOptions {
     int32_t decode = -1;
     int32_t info = -1;
     int32_t help = -1;
-    int32_t verify = -1;  // "--verify": encoding checks its output; an ELQ source is tested
-    int32_t crc = -1;     // "--crc": the encoder appends checksums
+    int32_t verify = -1;            // "--verify": encoding checks its output; an ELQ source is tested
+    int32_t crc = -1;               // "--crc": the encoder appends checksums
+    int32_t ignoreChunkSizes = -1;  // "--ignore-chunk-sizes"
     EncoderSettings settings;
     uint8_t silent = 0;
     uint8_t verbose = 0;

@@ -53,8 +53,14 @@ int dispatch(int argc, const char* const* argv) {
         return 0;
     }
     if (!options.silent) printBanner(stderr);
-    const CommandSettings settings{options.silent != 0, options.verbose != 0, threadCount(options.threads),
-                                   options.verify == 1, options.crc == 1,     options.settings};
+    CommandSettings settings;
+    settings.silent = options.silent != 0;
+    settings.verbose = options.verbose != 0;
+    settings.threads = threadCount(options.threads);
+    settings.verify = options.verify == 1;
+    settings.crc = options.crc == 1;
+    settings.ignoreChunkSizes = options.ignoreChunkSizes == 1;
+    settings.encoder = options.settings;
 
     for (int i = 0; i < options.sourceCount; ++i) {
         const char* source = options.sources[i];
