@@ -71,7 +71,7 @@ bool decodeFile(const char* source, const char* output, const CommandSettings& s
     }
     OutputName name;
     if (!name.build(source, output, ".wav")) return false;
-    if (strcmp(source, name.text) == 0 || isSameFile(source, name.text)) {
+    if (sameFile(source, name.text)) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }

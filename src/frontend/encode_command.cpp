@@ -601,7 +601,7 @@ bool encodeFile(const char* source, const char* output, const CommandSettings& g
     }
     OutputName name;
     if (!name.build(source, output, ".elq")) return false;
-    if (strcmp(source, name.text) == 0 || isSameFile(source, name.text)) {
+    if (sameFile(source, name.text)) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }

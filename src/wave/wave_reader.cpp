@@ -132,7 +132,8 @@ void WaveReader::parseChunks() {
     rf64 = hasId(riff, "RF64");
     if (!hasId(riff, "RIFF") && !rf64) fail("RIFF is not present at offset 0");
     riffEnd = static_cast<uint64_t>(le32(riff + 4)) + 8;
-    if (riffEnd < 44) fail("file is shorter than 44 bytes");
+    // A stream's sizes are not trusted: a writer that cannot go back leaves 0 here too.
+    if (riffEnd < 44 && sizes_ == DataSize::stated) fail("file is shorter than 44 bytes");
     if (!hasId(riff + 8, "WAVE")) fail("WAVE is not present at offset 8");
     if (rf64) {
         readDs64();
@@ -314,7 +315,7 @@ uint32_t WaveReader::readFrames(uint8_t* out, uint32_t maxFrames) {
     // A stream that ends sooner ends the samples; a last frame cut short is kept as it came.
     const uint32_t got = stream.read(out, bytes);
     const uint32_t whole = got / nBlockAlign;
-    partial_.assign(out + whole * nBlockAlign, out + got);
+    if (got > 0) partial_.assign(out + whole * nBlockAlign, out + got);  // a later read finds the end only
     framesRead_ += whole;
     return whole;
 }
