@@ -128,6 +128,13 @@ TEST(Streams, ElqOnStandardInputAndOutput) {
     EXPECT_EQ(cut.exitCode, 1);
     EXPECT_NE(cut.err.find("UNEXPECTEDEOF"), std::string::npos);
     EXPECT_TRUE(dir.read("y.wav") == "an earlier file");
+    // A total of 2^32 and more (an RF64 source's) bounds the blocks with all its 48 bits.
+    std::string huge = elq;
+    huge.replace(8, 6, std::string("\0\0\0\0\1\0", 6));
+    dir.write("huge.elq", huge);
+    ASSERT_EQ(runElq({"--silent", "huge.elq", "--output", "huge.wav"}, dir).exitCode, 0);
+    EXPECT_TRUE(sameBytes(dir.read("huge.wav"), wave));
+    EXPECT_NE(runElq({"--info", "huge.elq"}, dir).out.find("48695.2s"), std::string::npos);
 }
 
 }  // namespace
