@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace elq {
 
@@ -82,6 +83,11 @@ public:
 }  // namespace elq
 
 namespace elq {
+
+// The name of a temporary file for `name` in the same folder, so that a rename stays within one
+// file system: ".<name>.XXXXXX", the six characters drawn from `serial`; a long name is cut to keep
+// within the systems' limits. Shared by both platform layers.
+std::string temporaryNameBeside(const char* name, uint32_t serial);
 
 // True when both names lead to one existing file (hard links and other spellings included).
 bool isSameFile(const char* first, const char* second);

@@ -124,22 +124,11 @@ private:
     sigset_t previous;
 };
 
-// "<folder>/.<name>.XXXXXX": beside the output, so that the rename stays within one file system.
-// A long name is cut so that the temporary name stays within the system's limit.
-std::string temporaryNameFor(const char* name, uint32_t serial) {
-    std::string path = name;
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.size() > 200) base.resize(200);
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char suffix[7];
-    for (int i = 0; i < 6; ++i) {
-        suffix[i] = kLetters[serial % 62];
-        serial /= 62;
+void seekHandle(int handle, uint64_t position) {
+    if (position > static_cast<uint64_t>(INT64_MAX) ||
+        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
+        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
     }
-    suffix[6] = '\0';
-    return folder + "." + base + "." + suffix;
 }
 
 }  // namespace
@@ -198,10 +187,7 @@ uint64_t InputFile::size() {
 }
 
 void InputFile::seek(uint64_t position) {
-    if (position > static_cast<uint64_t>(INT64_MAX) ||
-        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
-        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
-    }
+    seekHandle(handle, position);
 }
 
 void InputFile::close() {
@@ -243,7 +229,7 @@ void OutputFile::openReplacing(const char* name) {
     std::random_device entropy;
     uint32_t serial = entropy() ^ static_cast<uint32_t>(getpid());
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
-        std::string temporary = temporaryNameFor(name, serial);
+        std::string temporary = temporaryNameBeside(name, serial);
         // O_EXCL with O_CREAT never follows a link and never opens a file that exists.
         int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EINTR) continue;
@@ -269,10 +255,7 @@ void OutputFile::openReplacing(const char* name) {
 }
 
 void OutputFile::seek(uint64_t position) {
-    if (position > static_cast<uint64_t>(INT64_MAX) ||
-        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
-        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
-    }
+    seekHandle(handle, position);
 }
 
 void OutputFile::replace(const char* original) {
