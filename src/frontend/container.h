@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "foundation/digest.h"
 #include "foundation/stream.h"
 
 namespace elq {
@@ -67,6 +68,13 @@ public:
 
 private:
     OutputStream& out_;
+};
+
+// A sink that takes only the MD5 of what passes.
+class Md5Sink final : public ByteSink {
+public:
+    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
+    Md5 md5;
 };
 
 // Reads a stored section's length (the stream stands behind its tag) and copies that many bytes

@@ -15,13 +15,6 @@ namespace elq {
 
 namespace {
 
-// Takes decoded bytes to compute their MD5 only.
-class Md5Sink final : public ByteSink {
-public:
-    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
-    Md5 md5;
-};
-
 // The report of a failed decode, with the block a file that ends early ended in.
 void printFailure(const Exception& e, const ArchiveDecoder& decoder) {
     fprintf(stderr, "\n%s\n", e.format());

@@ -394,12 +394,6 @@ private:
     uint64_t position_ = 0;
 };
 
-class Md5Sink final : public ByteSink {
-public:
-    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
-    Md5 md5;
-};
-
 // For tests of the verification: flips one byte of the finished file before it is read back,
 // at the offset the variable gives, as a fault between writing and reading would.
 void damageForTest(const char* written) {
