@@ -21,6 +21,7 @@ struct EncoderSettings {
     int32_t family = -1;
     int32_t opt1 = -1;
     int32_t opt2 = -1;
+    int32_t maximize = -1;  // "--optimize max": 1; the other optimize words: 0
 };
 
 // What the encode and decode commands take besides the file names; the program fills it from

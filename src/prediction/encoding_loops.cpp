@@ -1,9 +1,13 @@
 #include "prediction/encoding_loops.h"
 
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
+#include "entropy/memory_length.h"
 #include "entropy/range_coder.h"
 #include "foundation/allocator.h"
+#include "prediction/parameter_search.h"
 #include "prediction/sample_normalizer.h"
 #include "prediction/stereo_predictor.h"
 #include "residual/residual_coder.h"
@@ -29,14 +33,15 @@ struct MonoKit {
 
     MonoKit(uint32_t order, uint32_t, uint32_t solveInterval) : order(order), solveInterval(solveInterval) {}
 
-    void normalize(const BlockInput& block, RangeEncoder& encoder) {
+    PredictorChoice mode(uint32_t memoryLength) const { return {order, 0, solveInterval, memoryLength}; }
+
+    void normalize(const BlockInput& block) {
         normalizer.setSampleBits(block.sampleBits);
         normalizer.analyze(block.samples, block.count);
-        normalizer.writeParameters(encoder);
         normalizer.query(lo, hi, width);
     }
-    void configure(Predictor& predictor, uint32_t memoryLength, ProgressSink progress) const {
-        predictor.setParameters(memoryLength, order, solveInterval, lo, hi, width, progress);
+    void configure(Predictor& predictor, const PredictorChoice& c, ProgressSink progress) const {
+        predictor.setParameters(c.memoryLength, c.order, c.solveInterval, lo, hi, width, progress);
     }
 };
 
@@ -53,39 +58,52 @@ struct StereoKit {
     StereoKit(uint32_t order, uint32_t crossOrder, uint32_t solveInterval)
         : order(order), crossOrder(crossOrder), solveInterval(solveInterval) {}
 
-    void normalize(const BlockInput& block, RangeEncoder& encoder) {
+    PredictorChoice mode(uint32_t memoryLength) const {
+        return {order, crossOrder, solveInterval, memoryLength};
+    }
+
+    void normalize(const BlockInput& block) {
         normalizer.setSampleBits(block.sampleBits);
         normalizer.analyze(block.samples, block.count);
-        normalizer.writeParameters(encoder);
         normalizer.query(loLeft, hiLeft, loRight, hiRight, width);
     }
-    void configure(Predictor& predictor, uint32_t memoryLength, ProgressSink progress) const {
-        predictor.setParameters(memoryLength, order, crossOrder, solveInterval, loLeft, hiLeft, loRight,
-                                hiRight, width, progress);
+    void configure(Predictor& predictor, const PredictorChoice& c, ProgressSink progress) const {
+        predictor.setParameters(c.memoryLength, c.order, c.crossOrder, c.solveInterval, loLeft, hiLeft,
+                                loRight, hiRight, width, progress);
     }
 };
+
+// The payload of a block at the start of `output`: the normalizer's parameters, the configured
+// predictor's, the residual coder's and the residues. Returns its bytes.
+template <class Kit>
+uint32_t writePayload(Kit& kit, const BlockInput& block, typename Kit::Predictor& predictor,
+                      ResidualEncoder& residual, const int32_t* residues) {
+    RangeEncoder encoder;
+    encoder.start(block.output, block.capacity, kBlockFirstByte);
+    kit.normalizer.writeParameters(encoder);
+    predictor.writeParameters(encoder);
+    residual.writeParameters(encoder);
+    residual.encodeBlock(residues, block.count, encoder);
+    encoder.finish();
+    return encoder.dataCount;
+}
 
 template <class Kit>
 EncodedPayload encodePlain(Kit& kit, const BlockInput& block, uint32_t memoryLength,
                            uint32_t adaptationLength, uint32_t family, const LoopProgress& progress) {
-    RangeEncoder encoder;
-    encoder.start(block.output, block.capacity, kBlockFirstByte);
-    kit.normalize(block, encoder);
+    kit.normalize(block);
     Owned<ResidualEncoder> residual = createResidualEncoder(family, Kit::stereo);
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
     progress.setStage(0, 99);
-    kit.configure(*predictor, memoryLength, progress.sink());
-    predictor->writeParameters(encoder);
+    kit.configure(*predictor, kit.mode(memoryLength), progress.sink());
     predictor->predictBlock(block.samples, block.count, block.residues);
     progress.setStage(99, 99);
     progress.show();
     residual->setParameters(adaptationLength, kit.width);
-    residual->writeParameters(encoder);
-    residual->encodeBlock(block.residues, block.count, encoder);
-    encoder.finish();
+    const uint32_t length = writePayload(kit, block, *predictor, *residual, block.residues);
     progress.setStage(100, 100);
     progress.show();
-    return {encoder.dataCount, family};
+    return {length, family};
 }
 
 // A segment of `count / divisor` values, whole frames, in the middle of the block; short
@@ -192,31 +210,27 @@ Verdict fitTriple(uint32_t first, const uint32_t costs[3], double& bestLength, d
     return s0 < s1 ? STOP : RIGHT;
 }
 
+// The memory-length search of the optimizing loops on a trial segment in the middle of the block
+// (count / opt1 values), from the seed's start, whose winner it hands back to the seed. Tries
+// cost the family-0 estimate at the trial adaptation length. `iterations` tells how many steps
+// the search took past its first triple, for the progress stages.
 template <class Kit>
-EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
-                               MemoryLengthSeed& seed, const LoopProgress& progress) {
-    RangeEncoder encoder;
-    encoder.start(block.output, block.capacity, kBlockFirstByte);
-    kit.normalize(block, encoder);
-    Owned<ResidualEncoder> energy = createResidualEncoder(0, Kit::stereo);
-    Owned<ResidualEncoder> golomb = createResidualEncoder(1, Kit::stereo);
-    Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
-    ResidualEncoder* families[2] = {energy.get(), golomb.get()};
-
-    // Memory-length search on a trial segment: costs of tried table indices, which always
-    // form one contiguous range [lowest, highest].
+uint32_t searchMemoryLength(Kit& kit, typename Kit::Predictor& predictor, ResidualEncoder& energy,
+                            const BlockInput& block, uint32_t opt1, MemoryLengthSeed& seed,
+                            const LoopProgress& progress, uint32_t& iterations) {
+    // Costs of tried table indices, which always form one contiguous range [lowest, highest].
     Segment trial = middleSegment(block.count, opt1);
     uint32_t cost[kMemoryLengthCount] = {};
     const double stages = static_cast<double>(opt1) + 3.0;
     auto tryIndex = [&](uint32_t index, double stageLow, double stageHigh) {
         progress.setStage(stageLow, stageHigh);
-        kit.configure(*predictor, kMemoryLengths[index], progress.sink());
-        predictor->predictBlock(block.samples + trial.start, trial.length, block.residues);
-        energy->setParameters(kTrialAdaptationLength, kit.width);
-        cost[index] = energy->estimateSize(block.residues, trial.length);
+        kit.configure(predictor, kit.mode(kMemoryLengths[index]), progress.sink());
+        predictor.predictBlock(block.samples + trial.start, trial.length, block.residues);
+        energy.setParameters(kTrialAdaptationLength, kit.width);
+        cost[index] = energy.estimateSize(block.residues, trial.length);
     };
 
-    // Everything above depends on this block alone; the search depends on the blocks before it.
+    // Everything before depends on this block alone; the search depends on the blocks before it.
     const uint32_t lastMemoryLength = seed.start();
     uint32_t i0 = 0;
     while (i0 < kMemoryLengthCount - 1 && kMemoryLengths[i0] < lastMemoryLength)
@@ -238,7 +252,7 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
 
     double bestLength = 0, bestCost = 0;
     Verdict verdict = fitTriple(first, cost + first, bestLength, bestCost);
-    uint32_t iterations = 0;
+    iterations = 0;
     for (; iterations < 6; ++iterations) {
         double stageLow = iterations + 300 / stages;
         if (verdict == LEFT) {
@@ -272,38 +286,249 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
         }
     }
     seed.chosen(winner);
+    return winner;
+}
 
-    progress.setStage(iterations + 300 / stages, 98);
-    kit.configure(*predictor, winner, progress.sink());
-    predictor->writeParameters(encoder);
-    predictor->predictBlock(block.samples, block.count, block.residues);
+// A residual coder family and adaptation length.
+struct ResidualChoice {
+    uint32_t family;
+    uint32_t adaptationLength;
+};
 
-    // Residual family and adaptation length on a second segment; ties keep the earlier.
-    Segment choice = middleSegment(block.count, opt2);
-    uint32_t best = 2147483647, bestFamily = 0, bestAdaptation = kAdaptationLengths[0];
+// The optimizing loops' residual choice: every table adaptation length of family 0, then of family
+// 1, estimated on `segment` of the residues; ties keep the earlier.
+ResidualChoice chooseResidual(ResidualEncoder* const families[2], const int32_t* residues, Segment segment,
+                              uint32_t width, const LoopProgress& progress) {
+    uint32_t best = 2147483647;
+    ResidualChoice choice{0, kAdaptationLengths[0]};
     for (uint32_t family = 0; family < 2; ++family) {
         progress.setStage(family == 0 ? 98 : 98.5, family == 0 ? 98 : 98.5);
         progress.show();
         for (uint16_t adaptation : kAdaptationLengths) {
-            families[family]->setParameters(adaptation, kit.width);
-            uint32_t size = families[family]->estimateSize(block.residues + choice.start, choice.length);
+            families[family]->setParameters(adaptation, width);
+            uint32_t size = families[family]->estimateSize(residues + segment.start, segment.length);
             if (size < best) {
                 best = size;
-                bestFamily = family;
-                bestAdaptation = adaptation;
+                choice = {family, adaptation};
             }
         }
     }
+    return choice;
+}
+
+// The residual coders of a block, both families.
+template <class Kit>
+struct ResidualCoders {
+    Owned<ResidualEncoder> energy = createResidualEncoder(0, Kit::stereo);
+    Owned<ResidualEncoder> golomb = createResidualEncoder(1, Kit::stereo);
+    ResidualEncoder* const families[2] = {energy.get(), golomb.get()};
+
+    ResidualEncoder& set(ResidualChoice c, uint32_t width) {
+        families[c.family]->setParameters(c.adaptationLength, width);
+        return *families[c.family];
+    }
+};
+
+template <class Kit>
+EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1, uint32_t opt2,
+                               MemoryLengthSeed& seed, const LoopProgress& progress) {
+    kit.normalize(block);
+    ResidualCoders<Kit> coders;
+    Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
+    uint32_t iterations = 0;
+    const uint32_t winner =
+        searchMemoryLength(kit, *predictor, *coders.energy, block, opt1, seed, progress, iterations);
+
+    progress.setStage(iterations + 300 / (static_cast<double>(opt1) + 3.0), 98);
+    kit.configure(*predictor, kit.mode(winner), progress.sink());
+    predictor->predictBlock(block.samples, block.count, block.residues);
+
+    const ResidualChoice residual = chooseResidual(coders.families, block.residues,
+                                                   middleSegment(block.count, opt2), kit.width, progress);
     progress.setStage(99, 99);
     progress.show();
-    ResidualEncoder& chosen = *families[bestFamily];
-    chosen.setParameters(bestAdaptation, kit.width);
-    chosen.writeParameters(encoder);
-    chosen.encodeBlock(block.residues, block.count, encoder);
-    encoder.finish();
+    const uint32_t length =
+        writePayload(kit, block, *predictor, coders.set(residual, kit.width), block.residues);
     progress.setStage(100, 100);
     progress.show();
-    return {encoder.dataCount, bestFamily};
+    return {length, residual.family};
+}
+
+// The adaptation length of the family-0 estimate that scores the max loop's predictor settings.
+constexpr uint32_t kScoreAdaptationLength = 16;
+
+// The max loop's scores: the whole block predicted with a setting, estimated with family 0. The
+// residues of the best setting so far are kept, and so are those of the last setting scored.
+template <class Kit>
+class BlockScorer final : public ChoiceScorer {
+public:
+    BlockScorer(const Kit& kit, const BlockInput& block, typename Kit::Predictor& predictor,
+                ResidualEncoder& energy, const LoopProgress& progress)
+        : kit(kit),
+          block(block),
+          predictor(predictor),
+          energy(energy),
+          progress(progress),
+          spare(block.count, "residue"),
+          best(block.residues),
+          trial(spare.data()) {}
+
+    uint32_t score(const PredictorChoice& c) override {
+        // Each try takes a smaller share of what is left of the search's part of the progress.
+        progress.setStage(stage, stage + (kSearchEnd - stage) * 0.2);
+        stage += (kSearchEnd - stage) * 0.2;
+        kit.configure(predictor, c, progress.sink());
+        predictor.predictBlock(block.samples, block.count, trial);
+        energy.setParameters(kScoreAdaptationLength, kit.width);
+        const uint32_t s = energy.estimateSize(trial, block.count);
+        last = trial;
+        if (!haveBest || s < bestSize) {
+            haveBest = true;
+            bestSize = s;
+            bestChoice = c;
+            std::swap(best, trial);
+        }
+        return s;
+    }
+
+    static constexpr double kSearchEnd = 95;
+    double stage = 10;
+    PredictorChoice bestChoice{};
+    const int32_t* last = nullptr;  // the residues of the last setting scored
+    const int32_t* bestResidues() const { return best; }
+    uint32_t bestScore() const { return bestSize; }
+
+private:
+    const Kit& kit;
+    const BlockInput& block;
+    typename Kit::Predictor& predictor;
+    ResidualEncoder& energy;
+    const LoopProgress& progress;
+    Buffer<int32_t> spare;
+    int32_t* best;
+    int32_t* trial;
+    uint32_t bestSize = 0;
+    bool haveBest = false;
+};
+
+// The residual coder for the whole block's residues, from family 0 at the length that scored them
+// (`scoredSize`): per family, the table's adaptation lengths walked while the estimate falls (family
+// 1 from family 0's best), then the lengths halfway (geometrically) to the best's neighbours.
+ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t* residues, uint32_t count,
+                              uint32_t width, uint32_t scoredSize) {
+    constexpr int kTableSize = static_cast<int>(sizeof kAdaptationLengths / sizeof kAdaptationLengths[0]);
+    uint32_t bestSize = scoredSize;
+    ResidualChoice choice{0, kScoreAdaptationLength};
+    int at = 0;
+    while (kAdaptationLengths[at] != kScoreAdaptationLength)
+        ++at;
+    for (uint32_t family = 0; family < 2; ++family) {
+        auto estimate = [&](uint32_t length) {
+            families[family]->setParameters(length, width);
+            const uint32_t size = families[family]->estimateSize(residues, count);
+            if (size < bestSize) {
+                bestSize = size;
+                choice = {family, length};
+            }
+            return size;
+        };
+        uint32_t atSize = family == 0 ? scoredSize : estimate(kAdaptationLengths[at]);
+        for (int direction : {1, -1}) {
+            bool moved = false;
+            for (int next = at + direction; next >= 0 && next < kTableSize; next += direction) {
+                const uint32_t size = estimate(kAdaptationLengths[next]);
+                if (size >= atSize) break;
+                at = next;
+                atSize = size;
+                moved = true;
+            }
+            if (moved) break;
+        }
+        const double length = kAdaptationLengths[at];
+        const double lower = at > 0 ? kAdaptationLengths[at - 1] : length / 2;
+        const double upper = at + 1 < kTableSize ? kAdaptationLengths[at + 1] : length * 2;
+        for (double neighbour : {lower, upper}) {
+            const auto between = static_cast<uint32_t>(std::floor(std::sqrt(length * neighbour) + 0.5));
+            if (between >= kMinMemoryLength && between != static_cast<uint32_t>(length) &&
+                between != static_cast<uint32_t>(neighbour))
+                estimate(between);
+        }
+    }
+    return choice;
+}
+
+// How much more than one try at the mode's orders the max loop's search may spend.
+constexpr double kSearchBudget = 4.0;
+
+template <class Kit>
+EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInChoices& builtIn,
+                               MemoryLengthSeed& seed, const LoopProgress& progress) {
+    kit.normalize(block);
+    ResidualCoders<Kit> coders;
+    Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
+
+    // The two settings the built-in choices would code this block with, as the first tries: the
+    // default search's, from the seed (whose chain goes on with its winner, as with --optimize
+    // fast), and the plain loop's. Their coded lengths bound the block's.
+    struct Baseline {
+        PredictorChoice choice;
+        ResidualChoice residual;
+        uint32_t length;
+    };
+    Baseline baselines[2];
+    uint32_t baselineCount = 0;
+    ScoredChoice starts[2];
+    uint32_t iterations = 0;
+    const uint32_t fastLength =
+        searchMemoryLength(kit, *predictor, *coders.energy, block, builtIn.opt1, seed, progress, iterations);
+    BlockScorer<Kit> scorer(kit, block, *predictor, *coders.energy, progress);
+    auto baseline = [&](PredictorChoice choice, ResidualChoice residual, bool searched) {
+        const uint32_t score = scorer.score(choice);
+        if (searched)
+            residual = chooseResidual(coders.families, scorer.last, middleSegment(block.count, builtIn.opt2),
+                                      kit.width, LoopProgress{});
+        kit.configure(*predictor, choice, {});
+        const uint32_t length =
+            writePayload(kit, block, *predictor, coders.set(residual, kit.width), scorer.last);
+        baselines[baselineCount++] = {choice, residual, length};
+        starts[baselineCount - 1] = {choice, score};
+    };
+    baseline(kit.mode(fastLength), {}, true);
+    if (builtIn.plain)
+        baseline(kit.mode(builtIn.memoryLength), {builtIn.family, builtIn.adaptationLength}, false);
+
+    const PredictorChoice mode = kit.mode(0);
+    const ChoiceLimits limits{mode.order, mode.crossOrder, mode.solveInterval, Kit::stereo};
+    const PredictorChoice chosen =
+        searchPredictorChoice(scorer, limits, starts, baselineCount, kSearchBudget);
+    if (!(chosen == scorer.bestChoice)) throwError(UNKNOWN, "the search lost its best setting");
+
+    progress.setStage(95, 99);
+    progress.show();
+    const ResidualChoice residual =
+        searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width, scorer.bestScore());
+    kit.configure(*predictor, chosen, {});
+    uint32_t length =
+        writePayload(kit, block, *predictor, coders.set(residual, kit.width), scorer.bestResidues());
+    EncodedPayload payload{length, residual.family};
+
+    // Estimates rank settings, but only coding tells their lengths: a built-in choice that codes
+    // shorter is coded again.
+    const Baseline* shorter = nullptr;
+    for (uint32_t i = 0; i < baselineCount; ++i) {
+        if (baselines[i].length < (shorter ? shorter->length : payload.length)) shorter = &baselines[i];
+    }
+    if (shorter) {
+        kit.configure(*predictor, shorter->choice, {});
+        predictor->predictBlock(block.samples, block.count, block.residues);
+        const uint32_t again =
+            writePayload(kit, block, *predictor, coders.set(shorter->residual, kit.width), block.residues);
+        if (again != shorter->length) throwError(UNKNOWN, "a block coded twice came out different");
+        payload = {again, shorter->residual.family};
+    }
+    progress.setStage(100, 100);
+    progress.show();
+    return payload;
 }
 
 }  // namespace
@@ -364,6 +589,20 @@ EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t orde
                                           MemoryLengthSeed& seed, const LoopProgress& progress) {
     StereoKit kit(order, crossOrder, solveInterval);
     return encodeOptimized(kit, block, opt1, opt2, seed, progress);
+}
+
+EncodedPayload encodeMonoBlockMax(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  const BuiltInChoices& builtIn, MemoryLengthSeed& seed,
+                                  const LoopProgress& progress) {
+    MonoKit kit(order, 0, solveInterval);
+    return encodeMaximized(kit, block, builtIn, seed, progress);
+}
+
+EncodedPayload encodeStereoBlockMax(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, const BuiltInChoices& builtIn,
+                                    MemoryLengthSeed& seed, const LoopProgress& progress) {
+    StereoKit kit(order, crossOrder, solveInterval);
+    return encodeMaximized(kit, block, builtIn, seed, progress);
 }
 
 }  // namespace elq
