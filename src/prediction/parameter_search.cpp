@@ -12,10 +12,8 @@ namespace {
 constexpr uint32_t kMaxOrder = 128;
 constexpr uint32_t kMaxSolveInterval = 65536;
 
-// The mode table's order pairs, with the smallest pair below them: the coarse steps of the order
-// search. Mono uses the first column.
-constexpr uint32_t kLadder[][2] = {{8, 4},   {12, 4},  {24, 8},  {36, 12},
-                                   {48, 16}, {64, 20}, {96, 32}, {128, 40}};
+// The mode table's order pairs: the coarse steps of the order search. Mono uses the first column.
+constexpr uint32_t kLadder[][2] = {{12, 4}, {24, 8}, {36, 12}, {48, 16}, {64, 20}, {96, 32}, {128, 40}};
 
 // Relative work of a try: the per-sample filter work, the solves (a decomposition of order^3 / 6 every
 // solve interval, for each channel) and the residue estimate. Only compared with itself.
