@@ -23,7 +23,8 @@ const int32_t kSpeedupSolveInterval[] = {32, 64, 128};
 
 // "max" searches every block's settings; its divisors are those of the built-in search it includes.
 const char* const kOptimizeNames[] = {"none", "fast", "normal", "high", "best", "max"};
-const int32_t kOptimizeDivisor[] = {0, 10, 5, 2, 1, 10};
+const int32_t kOptimizeDivisor[] = {
+    0, kSearchDivisors[0], kSearchDivisors[1], kSearchDivisors[2], kSearchDivisors[3], kSearchDivisors[0]};
 constexpr int kOptimizeMax = 5;
 
 const char* const kSeekNames[] = {"fast", "normal", "slow"};

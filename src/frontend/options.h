@@ -10,6 +10,9 @@ constexpr int kMaxSourceFiles = 256;
 // Most worker threads "--threads" accepts.
 constexpr int kMaxThreads = 64;
 
+// The trial divisors of the built-in searches "fast", "normal", "high" and "best".
+constexpr int32_t kSearchDivisors[] = {10, 5, 2, 1};
+
 // Encoder values from the command line; -1 means not given (the encode command applies defaults).
 struct EncoderSettings {
     int32_t blockLength = -1;

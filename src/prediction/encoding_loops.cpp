@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "entropy/memory_length.h"
@@ -357,8 +358,9 @@ EncodedPayload encodeOptimized(Kit& kit, const BlockInput& block, uint32_t opt1,
 // The adaptation length of the family-0 estimate that scores the max loop's predictor settings.
 constexpr uint32_t kScoreAdaptationLength = 16;
 
-// The max loop's scores: the whole block predicted with a setting, estimated with family 0. The
-// residues of the best setting so far are kept, and so are those of the last setting scored.
+// The max loop's scores: the whole block predicted with a setting, estimated with family 0 at the
+// scoring length until the residual coder is chosen, then with that coder. The residues of the best
+// setting so far are kept, and so are those of the last setting scored.
 template <class Kit>
 class BlockScorer final : public ChoiceScorer {
 public:
@@ -367,7 +369,7 @@ public:
         : kit(kit),
           block(block),
           predictor(predictor),
-          energy(energy),
+          coder(&energy),
           progress(progress),
           spare(block.count, "residue"),
           best(block.residues),
@@ -379,8 +381,8 @@ public:
         stage += (kSearchEnd - stage) * 0.2;
         kit.configure(predictor, c, progress.sink());
         predictor.predictBlock(block.samples, block.count, trial);
-        energy.setParameters(kScoreAdaptationLength, kit.width);
-        const uint32_t s = energy.estimateSize(trial, block.count);
+        coder->setParameters(adaptationLength, kit.width);
+        const uint32_t s = coder->estimateSize(trial, block.count);
         last = trial;
         if (!haveBest || s < bestSize) {
             haveBest = true;
@@ -397,12 +399,19 @@ public:
     const int32_t* last = nullptr;  // the residues of the last setting scored
     const int32_t* bestResidues() const { return best; }
     uint32_t bestScore() const { return bestSize; }
+    // Scores from now on with `residual`, under which the best residues estimate `size`.
+    void scoreWith(ResidualEncoder& residual, uint32_t adaptation, uint32_t size) {
+        coder = &residual;
+        adaptationLength = adaptation;
+        bestSize = size;
+    }
 
 private:
     const Kit& kit;
     const BlockInput& block;
     typename Kit::Predictor& predictor;
-    ResidualEncoder& energy;
+    ResidualEncoder* coder;
+    uint32_t adaptationLength = kScoreAdaptationLength;
     const LoopProgress& progress;
     Buffer<int32_t> spare;
     int32_t* best;
@@ -411,19 +420,18 @@ private:
     bool haveBest = false;
 };
 
-// The residual coder for the whole block's residues, from family 0 at the length that scored them
-// (`scoredSize`): per family, the table's adaptation lengths walked while the estimate falls (family
-// 1 from family 0's best), then the lengths halfway (geometrically) to the best's neighbours.
+// The residual coder for the whole block's residues, from `start`, under which they estimate
+// `startSize`: per family, the table's adaptation lengths walked from the nearest one while the
+// estimate falls, then the lengths halfway (geometrically) to the best's neighbours. The other
+// family is walked only when it comes close. Gives the best estimate in `bestSize`.
 ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t* residues, uint32_t count,
-                              uint32_t width, uint32_t scoredSize) {
+                              uint32_t width, ResidualChoice start, uint32_t startSize, uint32_t& bestSize) {
     constexpr int kTableSize = static_cast<int>(sizeof kAdaptationLengths / sizeof kAdaptationLengths[0]);
-    uint32_t bestSize = scoredSize;
-    ResidualChoice choice{0, kScoreAdaptationLength};
-    int at = 0;
-    while (kAdaptationLengths[at] != kScoreAdaptationLength)
-        ++at;
-    for (uint32_t family = 0; family < 2; ++family) {
+    bestSize = startSize;
+    ResidualChoice choice = start;
+    for (uint32_t family : {start.family, 1 - start.family}) {
         auto estimate = [&](uint32_t length) {
+            if (family == start.family && length == start.adaptationLength) return startSize;
             families[family]->setParameters(length, width);
             const uint32_t size = families[family]->estimateSize(residues, count);
             if (size < bestSize) {
@@ -432,9 +440,11 @@ ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t*
             }
             return size;
         };
-        uint32_t atSize = family == 0 ? scoredSize : estimate(kAdaptationLengths[at]);
-        // Family 1 rarely wins, and then narrowly: it is searched only when it comes close.
-        if (family == 1 && atSize - atSize / 128 > bestSize) break;
+        int at = 0;
+        while (at + 1 < kTableSize && kAdaptationLengths[at] < choice.adaptationLength)
+            ++at;
+        uint32_t atSize = estimate(kAdaptationLengths[at]);
+        if (family != start.family && atSize - atSize / 32 > bestSize) break;
         for (int direction : {1, -1}) {
             bool moved = false;
             for (int next = at + direction; next >= 0 && next < kTableSize; next += direction) {
@@ -459,8 +469,33 @@ ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t*
     return choice;
 }
 
+// A seed that passes its start and its winner through, remembering the start.
+class RecordingSeed final : public MemoryLengthSeed {
+public:
+    explicit RecordingSeed(MemoryLengthSeed& chain) : chain(chain) {}
+    uint32_t start() override { return started = chain.start(); }
+    void chosen(uint32_t winner) override { chain.chosen(winner); }
+    uint32_t started = 0;
+
+private:
+    MemoryLengthSeed& chain;
+};
+
+// A seed that starts from a given length and passes nothing on.
+class FixedSeed final : public MemoryLengthSeed {
+public:
+    explicit FixedSeed(uint32_t length) : length(length) {}
+    uint32_t start() override { return length; }
+    void chosen(uint32_t) override {}
+
+private:
+    uint32_t length;
+};
+
 // How much more than one try at the mode's orders the max loop's search may spend.
-constexpr double kSearchBudget = 3.0;
+constexpr double kSearchBudget = 2.5;
+// And the refinement of the memory length once the residual coder is known.
+constexpr double kRefineBudget = 0.5;
 
 template <class Kit>
 EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInChoices& builtIn,
@@ -469,46 +504,62 @@ EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInC
     ResidualCoders<Kit> coders;
     Owned<typename Kit::Predictor> predictor = makeOwned<typename Kit::Predictor>(Kit::predictorName);
 
-    // The two settings the built-in choices would code this block with, as the first tries: the
+    // The settings the built-in choices would code this block with, as the first tries: the
     // default search's, from the seed (whose chain goes on with its winner, as with --optimize
-    // fast), and the plain loop's. Their coded lengths bound the block's.
+    // fast), the plain loop's and, for the first block of a file, the other searches' (which
+    // start from the same seed there). Their coded lengths bound the block's.
     struct Baseline {
         PredictorChoice choice;
         ResidualChoice residual;
         uint32_t length;
     };
-    Baseline baselines[2];
+    Baseline baselines[2 + kMaxOtherSearches];
     uint32_t baselineCount = 0;
-    ScoredChoice starts[2];
     uint32_t iterations = 0;
-    const uint32_t fastLength =
-        searchMemoryLength(kit, *predictor, *coders.energy, block, builtIn.opt1, seed, progress, iterations);
+    RecordingSeed recording(seed);
+    const uint32_t fastLength = searchMemoryLength(kit, *predictor, *coders.energy, block, builtIn.opt1,
+                                                   recording, progress, iterations);
     BlockScorer<Kit> scorer(kit, block, *predictor, *coders.energy, progress);
-    auto baseline = [&](PredictorChoice choice, ResidualChoice residual, bool searched) {
-        const uint32_t score = scorer.score(choice);
-        if (searched)
-            residual = chooseResidual(coders.families, scorer.last, middleSegment(block.count, builtIn.opt2),
+    auto baseline = [&](PredictorChoice choice, ResidualChoice residual, uint32_t divisor) {
+        scorer.score(choice);
+        if (divisor != 0)
+            residual = chooseResidual(coders.families, scorer.last, middleSegment(block.count, divisor),
                                       kit.width, LoopProgress{});
         kit.configure(*predictor, choice, {});
         const uint32_t length =
             writePayload(kit, block, *predictor, coders.set(residual, kit.width), scorer.last);
         baselines[baselineCount++] = {choice, residual, length};
-        starts[baselineCount - 1] = {choice, score};
     };
-    baseline(kit.mode(fastLength), {}, true);
+    baseline(kit.mode(fastLength), {}, builtIn.opt2);
     if (builtIn.plain)
-        baseline(kit.mode(builtIn.memoryLength), {builtIn.family, builtIn.adaptationLength}, false);
+        baseline(kit.mode(builtIn.memoryLength), {builtIn.family, builtIn.adaptationLength}, 0);
+    for (uint32_t i = 0; i < builtIn.otherSearchCount && i < kMaxOtherSearches; ++i) {
+        FixedSeed same(recording.started);
+        const uint32_t divisor = builtIn.otherSearches[i];
+        baseline(kit.mode(searchMemoryLength(kit, *predictor, *coders.energy, block, divisor, same,
+                                             LoopProgress{}, iterations)),
+                 {}, divisor);
+    }
 
     const PredictorChoice mode = kit.mode(0);
     const ChoiceLimits limits{mode.order, mode.crossOrder, mode.solveInterval, Kit::stereo};
-    const PredictorChoice chosen =
-        searchPredictorChoice(scorer, limits, starts, baselineCount, kSearchBudget);
-    if (!(chosen == scorer.bestChoice)) throwError(UNKNOWN, "the search lost its best setting");
-
+    // Settings are scored with the residual coder that suits the best residues so far, chosen
+    // again once the search is done.
+    uint32_t size = 0;
+    ResidualChoice residual = searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width,
+                                             {0, kScoreAdaptationLength}, scorer.bestScore(), size);
+    scorer.scoreWith(*coders.families[residual.family], residual.adaptationLength, size);
+    const ScoredChoice start{scorer.bestChoice, size};
+    // Lower modes get more tries for their work: their fixed costs weigh more.
+    const PredictorChoice searched =
+        searchPredictorChoice(scorer, limits, &start, 1, kSearchBudget + 96.0 / mode.order);
     progress.setStage(95, 99);
     progress.show();
-    const ResidualChoice residual =
-        searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width, scorer.bestScore());
+    residual = searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width, residual,
+                              scorer.bestScore(), size);
+    scorer.scoreWith(*coders.families[residual.family], residual.adaptationLength, size);
+    const PredictorChoice chosen = refineMemoryLength(scorer, limits, {searched, size}, kRefineBudget);
+    if (!(chosen == scorer.bestChoice)) throwError(UNKNOWN, "the search lost its best setting");
     kit.configure(*predictor, chosen, {});
     uint32_t length =
         writePayload(kit, block, *predictor, coders.set(residual, kit.width), scorer.bestResidues());

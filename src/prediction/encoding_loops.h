@@ -80,11 +80,15 @@ EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t orde
 
 // What --optimize max must never do worse than, block by block: the plain loop with its fixed
 // settings (when --optimize none uses it for the mode) and the optimizing loop with its divisors,
-// from the same seed.
+// from the same seed; for the first block of a file (the whole of a short one) also the optimizing
+// loop with each of `otherSearches` as both divisors.
+constexpr uint32_t kMaxOtherSearches = 4;
 struct BuiltInChoices {
     bool plain;
     uint32_t memoryLength, adaptationLength, family;
     uint32_t opt1, opt2;
+    uint32_t otherSearches[kMaxOtherSearches];
+    uint32_t otherSearchCount;
 };
 
 // --optimize max: the block's orders (up to the given ones), solve interval (the given one or

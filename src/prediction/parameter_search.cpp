@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "entropy/memory_length.h"
+#include "prediction/encoding_loops.h"
 
 namespace elq {
 
@@ -68,6 +69,42 @@ public:
         return moved;
     }
 
+    // The vertex of the parabola through the best memory length and its nearest tried neighbours on
+    // either side (same orders and interval), in the logarithm of the length, when it lies between.
+    void tryVertex() {
+        bool haveLower = false, haveUpper = false;
+        ScoredChoice lower{}, upper{};
+        for (const ScoredChoice& t : tried) {
+            const PredictorChoice& c = t.choice;
+            if (c.order != best.order || c.crossOrder != best.crossOrder ||
+                c.solveInterval != best.solveInterval)
+                continue;
+            if (c.memoryLength < best.memoryLength &&
+                (!haveLower || c.memoryLength > lower.choice.memoryLength)) {
+                lower = t;
+                haveLower = true;
+            }
+            if (c.memoryLength > best.memoryLength &&
+                (!haveUpper || c.memoryLength < upper.choice.memoryLength)) {
+                upper = t;
+                haveUpper = true;
+            }
+        }
+        if (!haveLower || !haveUpper) return;
+        const double x0 = naturalLog(lower.choice.memoryLength), x1 = naturalLog(best.memoryLength),
+                     x2 = naturalLog(upper.choice.memoryLength);
+        const double slope0 = (static_cast<double>(bestScore) - lower.score) / (x1 - x0);
+        const double slope1 = (static_cast<double>(upper.score) - bestScore) / (x2 - x1);
+        const double curvature = (slope1 - slope0) / (x2 - x0);
+        if (!(curvature > 0)) return;
+        const double vertex = (x0 + x1) / 2 - slope0 / (2 * curvature);
+        const double length = std::floor(powerOfTwo(vertex * 1.4426950408889634) + 0.5);
+        if (length <= lower.choice.memoryLength || length >= upper.choice.memoryLength) return;
+        PredictorChoice c = best;
+        c.memoryLength = static_cast<uint32_t>(length);
+        improves(c);
+    }
+
     PredictorChoice best{};
     uint32_t bestScore = 0;
 
@@ -94,9 +131,17 @@ private:
     bool haveBest = false;
 };
 
-// The memory length `steps` quarter octaves away, rounded; at least one away and within 2..65537.
+// The memory length `steps` eighths of an octave away, rounded; at least one away and within 2..65537.
 uint32_t scaledLength(uint32_t length, int steps) {
-    static const double kFactors[] = {1.0, 1.189207115002721, 1.4142135623730951, 1.6817928305074290, 2.0};
+    static const double kFactors[] = {1.0,
+                                      1.0905077326652577,
+                                      1.189207115002721,
+                                      1.2968395546510096,
+                                      1.4142135623730951,
+                                      1.5422108254079407,
+                                      1.6817928305074290,
+                                      1.8340080864093424,
+                                      2.0};
     const double f = kFactors[steps < 0 ? -steps : steps];
     double scaled = steps > 0 ? length * f : length / f;
     uint32_t n = static_cast<uint32_t>(std::floor(scaled + 0.5));
@@ -174,14 +219,28 @@ PredictorChoice searchPredictorChoice(ChoiceScorer& scorer, const ChoiceLimits& 
              c = ladder(c, direction))
             search.improves(c);
     }
+    search.line(memory(8));
     for (int round = 0; round < 3; ++round) {
-        bool moved = search.line(memory(2));
+        bool moved = search.line(memory(4));
         moved |= search.line(own(8));
         moved |= search.line(own(4));
         if (stereo) moved |= search.line(cross);
-        moved |= search.line(memory(1));
+        moved |= search.line(memory(2));
         if (!moved) break;
     }
+    search.tryVertex();
+    return search.best;
+}
+
+PredictorChoice refineMemoryLength(ChoiceScorer& scorer, const ChoiceLimits& limits,
+                                   const ScoredChoice& start, double budget) {
+    Search search(scorer, limits, budget);
+    search.start(start);
+    search.line([](PredictorChoice c, int d) {
+        c.memoryLength = scaledLength(c.memoryLength, d);
+        return c;
+    });
+    search.tryVertex();
     return search.best;
 }
 

@@ -46,10 +46,15 @@ struct ScoredChoice {
 };
 
 // Starting from the best of `starts` (scored already, all within the limits), improves one coordinate at a
-// time (the orders on the mode ladder and finer, the memory length in steps of a quarter octave) until no
-// step helps or the work spent on tries reaches `budget` times that of a try at the mode's orders. Returns
-// the best setting tried: never one scored worse than a start.
+// time (the orders on the mode ladder and finer, the memory length in steps of a half and a quarter octave)
+// until no step helps or the work spent on tries reaches `budget` times that of a try at the mode's orders.
+// Returns the best setting tried: never one scored worse than a start.
 PredictorChoice searchPredictorChoice(ChoiceScorer& scorer, const ChoiceLimits& limits,
                                       const ScoredChoice* starts, uint32_t startCount, double budget);
+
+// The last touch, once the block's residual coder is chosen and scores use it: the memory length of
+// `start` in steps of an eighth of an octave, within `budget` as above.
+PredictorChoice refineMemoryLength(ChoiceScorer& scorer, const ChoiceLimits& limits,
+                                   const ScoredChoice& start, double budget);
 
 }  // namespace elq
