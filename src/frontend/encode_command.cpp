@@ -167,8 +167,8 @@ struct BlockPlan {
 // Codes the `count` values of `buffers` into one block at the start of its area: the loop
 // writes the payload behind the room for the head, which is then filled in. Returns the
 // block's bytes.
-uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers& buffers, uint32_t index,
-                     uint32_t count, MemoryLengthSeed& seed, const LoopProgress& progress) {
+uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers& buffers, uint32_t count,
+                     MemoryLengthSeed& seed, const LoopProgress& progress) {
     uint8_t* area = buffers.area.data();
     if (buffers.area.size() < kBlockHeadSize) throwError(UNKNOWN, "data buffer overflow");
     const BlockInput block{buffers.samples.data(),
@@ -178,11 +178,12 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
                            static_cast<uint32_t>(buffers.area.size()) - kBlockHeadSize,
                            plan.bits};
     EncodedPayload payload;
-    // Every search starts from the same seed in the first block: --optimize max includes them all there.
+    // In a file of one block every built-in search starts from the same seed: --optimize max then
+    // includes them all, so that such a file is never larger than with any of them.
     BuiltInChoices builtIn{
         s.plainWithoutOptimize, s.memoryLength, s.adaptationLength, s.family, s.opt1, s.opt2, {}, 0};
     for (int32_t divisor : kSearchDivisors) {
-        if (index == 0 && static_cast<uint32_t>(divisor) != s.opt1)
+        if (plan.blocks == 1 && static_cast<uint32_t>(divisor) != s.opt1)
             builtIn.otherSearches[builtIn.otherSearchCount++] = static_cast<uint32_t>(divisor);
     }
     if (s.maximize) {
@@ -219,7 +220,7 @@ void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buf
         buffers.read(reader, n, plan.bytes, digests);
         progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
         progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
-        uint32_t length = encodeBlock(settings, plan, buffers, b, n, seed, progress.loop());
+        uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
         out.write(buffers.area.data(), length);
     }
 }
@@ -338,12 +339,10 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             pool.submit(slot, [&slot, &plan, &settings, &pool, &chain] {
                 if (settings.optimize) {
                     ChainedSeed seed(pool, chain, slot.block);
-                    slot.length =
-                        encodeBlock(settings, plan, slot.buffers, slot.block, slot.count, seed, slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, seed, slot.loop());
                 } else {
                     SequentialSeed unused;
-                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.block, slot.count, unused,
-                                              slot.loop());
+                    slot.length = encodeBlock(settings, plan, slot.buffers, slot.count, unused, slot.loop());
                 }
             });
             ++nextRead;

@@ -394,7 +394,7 @@ public:
     }
 
     static constexpr double kSearchEnd = 95;
-    double stage = 10;
+    double stage = 30;  // after the built-in search
     PredictorChoice bestChoice{};
     const int32_t* last = nullptr;  // the residues of the last setting scored
     const int32_t* bestResidues() const { return best; }
@@ -423,9 +423,11 @@ private:
 // The residual coder for the whole block's residues, from `start`, under which they estimate
 // `startSize`: per family, the table's adaptation lengths walked from the nearest one while the
 // estimate falls, then the lengths halfway (geometrically) to the best's neighbours. The other
-// family is walked only when it comes close. Gives the best estimate in `bestSize`.
+// family is walked only when it comes close. A quick search walks the start's family alone.
+// Gives the best estimate in `bestSize`.
 ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t* residues, uint32_t count,
-                              uint32_t width, ResidualChoice start, uint32_t startSize, uint32_t& bestSize) {
+                              uint32_t width, ResidualChoice start, uint32_t startSize, bool quick,
+                              uint32_t& bestSize) {
     constexpr int kTableSize = static_cast<int>(sizeof kAdaptationLengths / sizeof kAdaptationLengths[0]);
     bestSize = startSize;
     ResidualChoice choice = start;
@@ -456,6 +458,7 @@ ResidualChoice searchResidual(ResidualEncoder* const families[2], const int32_t*
             }
             if (moved) break;
         }
+        if (quick) break;
         const double length = kAdaptationLengths[at];
         const double lower = at > 0 ? kAdaptationLengths[at - 1] : length / 2;
         const double upper = at + 1 < kTableSize ? kAdaptationLengths[at + 1] : length * 2;
@@ -506,8 +509,8 @@ EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInC
 
     // The settings the built-in choices would code this block with, as the first tries: the
     // default search's, from the seed (whose chain goes on with its winner, as with --optimize
-    // fast), the plain loop's and, for the first block of a file, the other searches' (which
-    // start from the same seed there). Their coded lengths bound the block's.
+    // fast), the plain loop's and any other searches the caller names (those that start from the
+    // same seed). Their coded lengths bound the block's.
     struct Baseline {
         PredictorChoice choice;
         ResidualChoice residual;
@@ -547,16 +550,16 @@ EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInC
     // again once the search is done.
     uint32_t size = 0;
     ResidualChoice residual = searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width,
-                                             {0, kScoreAdaptationLength}, scorer.bestScore(), size);
+                                             {0, kScoreAdaptationLength}, scorer.bestScore(), true, size);
     scorer.scoreWith(*coders.families[residual.family], residual.adaptationLength, size);
     const ScoredChoice start{scorer.bestChoice, size};
     // Lower modes get more tries for their work: their fixed costs weigh more.
     const PredictorChoice searched =
-        searchPredictorChoice(scorer, limits, &start, 1, kSearchBudget + 96.0 / mode.order);
+        searchPredictorChoice(scorer, limits, &start, 1, kSearchBudget + 48.0 / mode.order);
     progress.setStage(95, 99);
     progress.show();
     residual = searchResidual(coders.families, scorer.bestResidues(), block.count, kit.width, residual,
-                              scorer.bestScore(), size);
+                              scorer.bestScore(), false, size);
     scorer.scoreWith(*coders.families[residual.family], residual.adaptationLength, size);
     const PredictorChoice chosen = refineMemoryLength(scorer, limits, {searched, size}, kRefineBudget);
     if (!(chosen == scorer.bestChoice)) throwError(UNKNOWN, "the search lost its best setting");

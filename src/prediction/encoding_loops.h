@@ -80,8 +80,8 @@ EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t orde
 
 // What --optimize max must never do worse than, block by block: the plain loop with its fixed
 // settings (when --optimize none uses it for the mode) and the optimizing loop with its divisors,
-// from the same seed; for the first block of a file (the whole of a short one) also the optimizing
-// loop with each of `otherSearches` as both divisors.
+// from the same seed; and the optimizing loop with each of `otherSearches` as both divisors, from the
+// same seed too (as in a file of one block, where every search starts from the same length).
 constexpr uint32_t kMaxOtherSearches = 4;
 struct BuiltInChoices {
     bool plain;

@@ -87,7 +87,7 @@ TEST(OptimizeMax, NoBlockLongerThanTheBuiltInChoicesAndOnlyAllowedSettings) {
         std::vector<int32_t> copy;
         const LoopProgress quiet;
         // The built-in choices from the same seed: --optimize none (plain up to "extra"), the default
-        // search and, as in the first block of a file, the other searches.
+        // search and, as in a file of one block, the other searches.
         first = !first;
         const bool plain = c.order <= 48;
         BuiltInChoices builtIn{plain, 256, 12, 0, 10, 10, {5, 2, 1}, first ? 3u : 0u};
