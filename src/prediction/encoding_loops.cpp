@@ -519,9 +519,19 @@ EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInC
     Baseline baselines[2 + kMaxOtherSearches];
     uint32_t baselineCount = 0;
     uint32_t iterations = 0;
+    // The built-in searches try their lengths on parts of the block in the residue array, so they
+    // all run before the scorer keeps residues there.
     RecordingSeed recording(seed);
     const uint32_t fastLength = searchMemoryLength(kit, *predictor, *coders.energy, block, builtIn.opt1,
                                                    recording, progress, iterations);
+    const uint32_t otherCount =
+        builtIn.otherSearchCount < kMaxOtherSearches ? builtIn.otherSearchCount : kMaxOtherSearches;
+    uint32_t otherLengths[kMaxOtherSearches] = {};
+    for (uint32_t i = 0; i < otherCount; ++i) {
+        FixedSeed same(recording.started);
+        otherLengths[i] = searchMemoryLength(kit, *predictor, *coders.energy, block, builtIn.otherSearches[i],
+                                             same, LoopProgress{}, iterations);
+    }
     BlockScorer<Kit> scorer(kit, block, *predictor, *coders.energy, progress);
     auto baseline = [&](PredictorChoice choice, ResidualChoice residual, uint32_t divisor) {
         scorer.score(choice);
@@ -536,13 +546,8 @@ EncodedPayload encodeMaximized(Kit& kit, const BlockInput& block, const BuiltInC
     baseline(kit.mode(fastLength), {}, builtIn.opt2);
     if (builtIn.plain)
         baseline(kit.mode(builtIn.memoryLength), {builtIn.family, builtIn.adaptationLength}, 0);
-    for (uint32_t i = 0; i < builtIn.otherSearchCount && i < kMaxOtherSearches; ++i) {
-        FixedSeed same(recording.started);
-        const uint32_t divisor = builtIn.otherSearches[i];
-        baseline(kit.mode(searchMemoryLength(kit, *predictor, *coders.energy, block, divisor, same,
-                                             LoopProgress{}, iterations)),
-                 {}, divisor);
-    }
+    for (uint32_t i = 0; i < otherCount; ++i)
+        baseline(kit.mode(otherLengths[i]), {}, builtIn.otherSearches[i]);
 
     const PredictorChoice mode = kit.mode(0);
     const ChoiceLimits limits{mode.order, mode.crossOrder, mode.solveInterval, Kit::stereo};

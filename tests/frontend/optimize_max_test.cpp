@@ -1,5 +1,5 @@
-// --optimize max: no block longer than either built-in choice would make it, only settings the mode
-// and speedup allow, and files that decode to their source with any number of threads.
+// --optimize max: no block longer than the built-in choices would make it, only settings the mode
+// and speedup allow, and blocks and files that decode to their source with any number of threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "entropy/memory_length.h"
+#include "frontend/block_format.h"
 #include "frontend/options.h"
+#include "frontend/stream_decoder.h"
 #include "prediction/block_predictor.h"
 #include "prediction/encoding_loops.h"
 #include "prediction/parameter_search.h"
@@ -17,6 +19,7 @@
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
+#include "wave/sample_type.h"
 
 namespace elq {
 namespace {
@@ -47,6 +50,12 @@ std::vector<int32_t> samplesOf(Signal kind, uint32_t bits, uint32_t channels, ui
     }
     return values;
 }
+
+struct Collected final : BlockSink {
+    void beginBlock(uint32_t, uint32_t, uint32_t) override {}
+    void putSamples(const int32_t* v, uint32_t n) override { values.insert(values.end(), v, v + n); }
+    std::vector<int32_t> values;
+};
 
 struct Block {
     std::vector<int32_t> samples, residues;
@@ -115,6 +124,17 @@ TEST(OptimizeMax, NoBlockLongerThanTheBuiltInChoicesAndOnlyAllowedSettings) {
                                           maxSeed, quiet)
                    : encodeMonoBlockMax(block.input(copy), c.order, c.solveInterval, builtIn, maxSeed, quiet);
         EXPECT_LE(max.length, bound);
+        // And it decodes to the block.
+        std::vector<uint8_t> whole(kBlockHeadSize + max.length);
+        const uint32_t type = c.bits == 8 ? UINT8 : c.bits == 16 ? SINT16 : SINT24;
+        writeBlockHead(whole.data(), max.length, static_cast<uint32_t>(block.samples.size()),
+                       packBlockWord(type, stereo ? 1 : 0, 0, 0, max.family));
+        std::copy_n(block.output.begin(), max.length, whole.begin() + kBlockHeadSize);
+        InputStream in;
+        in.openMemory(whole.data(), static_cast<uint32_t>(whole.size()));
+        Collected decoded;
+        readCompressedBlock(in, decoded, {});
+        EXPECT_TRUE(decoded.values == block.samples);
         // The chain goes on as with the default search alone.
         EXPECT_EQ(maxSeed.passedOn, fastSeed.passedOn);
 
