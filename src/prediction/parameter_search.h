@@ -45,10 +45,13 @@ struct ScoredChoice {
     uint32_t score;
 };
 
-// Starting from the best of `starts` (scored already, all within the limits), improves one coordinate at a
-// time (the orders on the mode ladder and finer, the memory length in steps of a half and a quarter octave)
-// until no step helps or the work spent on tries reaches `budget` times that of a try at the mode's orders.
-// Returns the best setting tried: never one scored worse than a start.
+// Starting from the best of `starts` (scored already, all within the limits): every pair of the mode
+// ladder at or below the limits (the memory length scaled with the square root of the order), the
+// memory length by octaves, then rounds of half octaves, own order steps of 8 and 4, cross order steps
+// of 4 and quarter octaves while any helps, and last the vertex of a parabola through the best memory
+// length and its neighbours. Stops trying new settings once their work reaches `budget` times that of a
+// try at the mode's orders. The solve interval stays the start's: a longer one made every block
+// measured larger. Returns the best setting scored, never one worse than a start.
 PredictorChoice searchPredictorChoice(ChoiceScorer& scorer, const ChoiceLimits& limits,
                                       const ScoredChoice* starts, uint32_t startCount, double budget);
 
