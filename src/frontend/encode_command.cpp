@@ -49,6 +49,11 @@ struct CompressProgress {
     LoopProgress loop() { return {this, &CompressProgress::stage, &CompressProgress::report}; }
 };
 
+// The modes above "extra" optimize even under --optimize none.
+bool alwaysOptimizes(const EncoderSettings& s) {
+    return s.order > 48;
+}
+
 void applyDefaults(EncoderSettings& s) {
     auto orDefault = [](int32_t& value, int32_t fallback) {
         if (value == -1) value = fallback;
@@ -62,8 +67,8 @@ void applyDefaults(EncoderSettings& s) {
     orDefault(s.family, 0);
     orDefault(s.opt2, 10);
     orDefault(s.opt1, 10);
-    // The highest modes always optimize.
-    if (s.order > 48 && (s.opt1 == 0 || s.opt2 == 0)) s.opt1 = s.opt2 = 10;
+    orDefault(s.maximize, 0);
+    if (alwaysOptimizes(s) && (s.opt1 == 0 || s.opt2 == 0)) s.opt1 = s.opt2 = 10;
 }
 
 // Converts `count` little-endian sample values of `bytes` bytes each into signed integers.
@@ -96,6 +101,8 @@ void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* 
 struct LoopSettings {
     uint32_t channels, order, crossOrder, solveInterval, memoryLength, adaptationLength, family, opt1, opt2;
     bool optimize;
+    bool maximize;
+    bool plainWithoutOptimize;  // --optimize none codes this mode with the plain loop
 };
 
 // The memory-length seed of a single-threaded run: one variable from block to block.
@@ -181,7 +188,20 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
                            static_cast<uint32_t>(buffers.area.size()) - kBlockHeadSize,
                            plan.bits};
     EncodedPayload payload;
-    if (s.channels == 1) {
+    // In a file of one block every built-in search starts from the same seed: --optimize max then
+    // includes them all, so that such a file is never larger than with any of them.
+    BuiltInChoices builtIn{
+        s.plainWithoutOptimize, s.memoryLength, s.adaptationLength, s.family, s.opt1, s.opt2, {}, 0};
+    for (int32_t divisor : kSearchDivisors) {
+        if (plan.blocks == 1 && static_cast<uint32_t>(divisor) != s.opt1)
+            builtIn.otherSearches[builtIn.otherSearchCount++] = static_cast<uint32_t>(divisor);
+    }
+    if (s.maximize) {
+        payload = s.channels == 1
+                      ? encodeMonoBlockMax(block, s.order, s.solveInterval, builtIn, seed, progress)
+                      : encodeStereoBlockMax(block, s.order, s.crossOrder, s.solveInterval, builtIn, seed,
+                                             progress);
+    } else if (s.channels == 1) {
         payload = s.optimize ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed,
                                                         progress)
                              : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength,
@@ -490,7 +510,9 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
                                 static_cast<uint32_t>(s.family),
                                 static_cast<uint32_t>(s.opt1),
                                 static_cast<uint32_t>(s.opt2),
-                                s.opt1 != 0 && s.opt2 != 0};
+                                s.opt1 != 0 && s.opt2 != 0,
+                                s.maximize == 1,
+                                !alwaysOptimizes(s)};
     ProgressLine line("Compressing", command.silent);
 
     // More workers than blocks would only cost memory; one block or one thread runs as always.

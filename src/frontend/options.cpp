@@ -21,8 +21,11 @@ const int32_t kModeCrossOrder[] = {4, 8, 12, 16, 20, 32, 40};
 const char* const kSpeedupNames[] = {"1x", "2x", "4x"};
 const int32_t kSpeedupSolveInterval[] = {32, 64, 128};
 
-const char* const kOptimizeNames[] = {"none", "fast", "normal", "high", "best"};
-const int32_t kOptimizeDivisor[] = {0, 10, 5, 2, 1};
+// "max" searches every block's settings; its divisors are those of the built-in search it includes.
+const char* const kOptimizeNames[] = {"none", "fast", "normal", "high", "best", "max"};
+const int32_t kOptimizeDivisor[] = {
+    0, kSearchDivisors[0], kSearchDivisors[1], kSearchDivisors[2], kSearchDivisors[3], kSearchDivisors[0]};
+constexpr int kOptimizeMax = 5;
 
 const char* const kSeekNames[] = {"fast", "normal", "slow"};
 const int32_t kSeekBlockLength[] = {10 * 44100, 20 * 44100, 40 * 44100};
@@ -112,6 +115,7 @@ void parseCommandLine(int argc, const char* const* argv) {
                                     "parameter missing after --optimize", "incorrect optimize value");
             settings.opt1 = kOptimizeDivisor[index];
             settings.opt2 = kOptimizeDivisor[index];
+            settings.maximize = index == kOptimizeMax ? 1 : 0;
             ++i;
         } else if (equals(arg, "--seek")) {
             int index = lookupValue(argc, argv, i, kSeekNames, countOf(kSeekNames),
@@ -184,7 +188,7 @@ void printUsage(FILE* stream) {
         "Advanced options:\n"
         "  --speedup {1x|2x|4x*}\n"
         "  --seek {fast|normal*|slow}\n"
-        "  --optimize {none|fast*|normal|high|best}\n"
+        "  --optimize {none|fast*|normal|high|best|max}\n"
         "  --threads {0*|1..64}\n"
         "  --ignore-chunk-sizes  read a WAVE file's samples up to its end\n"
         "  --raw               specifiy raw input file(s)\n"

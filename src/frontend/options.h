@@ -10,6 +10,9 @@ constexpr int kMaxSourceFiles = 256;
 // Most worker threads "--threads" accepts.
 constexpr int kMaxThreads = 64;
 
+// The trial divisors of the built-in searches "fast", "normal", "high" and "best".
+constexpr int32_t kSearchDivisors[] = {10, 5, 2, 1};
+
 // Encoder values from the command line; -1 means not given (the encode command applies defaults).
 struct EncoderSettings {
     int32_t blockLength = -1;
@@ -21,6 +24,7 @@ struct EncoderSettings {
     int32_t family = -1;
     int32_t opt1 = -1;
     int32_t opt2 = -1;
+    int32_t maximize = -1;  // "--optimize max": 1; the other optimize words: 0
 };
 
 // What the encode and decode commands take besides the file names; the program fills it from
