@@ -31,11 +31,8 @@ TEST(Cli, ExitCodesAndConsoleStreams) {
     EXPECT_EQ(banner.rfind("\nVelmaro Lossless WAVE Audio Coder (Win32), ", 0), 0u);
     EXPECT_NE(usage.find("\n\nUsage:\nelq.exe [command] [options] src1 [--output dst1]"), std::string::npos);
     EXPECT_EQ(usage.substr(usage.size() - 46), "\n  --sampletype {UINT8|SINT16|SINT24|SINT32}\n\n");
-    EXPECT_NE(usage.find("  --optimize {none|fast*|normal|high|best|max}
-  --threads {0*|1..64}
-"
-                         "  --ignore-chunk-sizes  read a WAVE file's samples up to its end
-  --raw "),
+    EXPECT_NE(usage.find("  --optimize {none|fast*|normal|high|best|max}\n  --threads {0*|1..64}\n"
+                         "  --ignore-chunk-sizes  read a WAVE file's samples up to its end\n  --raw "),
               std::string::npos);
     struct Case {
         std::vector<std::string> args;
