@@ -46,7 +46,8 @@ void writeSeeds(const std::string& directory);
 // returns a name any open() accepts for it.
 const char* memoryFile(std::span<const uint8_t> bytes);
 
-// A directory of this process for the targets that need real named files; removed at exit.
+// A directory of this process for the targets that need real named files, with a trailing slash;
+// removed at exit.
 const std::string& scratchDirectory();
 
 Bytes readFile(const std::string& path);

@@ -63,12 +63,6 @@ std::string writeThreeBlockFiles(const TempDir& dir) {
     return wave;
 }
 
-void limitFileSize(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of ending the process
-    struct rlimit limit = {bytes, bytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
 // Under a file-size limit the output fails at the limit; the source and an earlier output of the
 // same name stay as they were, and no temporary file is left.
 TEST(FullDisk, FileSizeLimitIsAWriteErrorForBothCommands) {
@@ -77,7 +71,11 @@ TEST(FullDisk, FileSizeLimitIsAWriteErrorForBothCommands) {
     // Not below a few hundred bytes: the limit holds for the report on standard error too.
     for (rlim_t limit : {rlim_t{300}, rlim_t{100000}, static_cast<rlim_t>(elq.size() - 1)}) {
         SCOPED_TRACE(limit);
-        const auto limited = [limit] { limitFileSize(limit); };
+        const auto limited = [limit] {
+            signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of ending the process
+            const struct rlimit bytes = {limit, limit};
+            setrlimit(RLIMIT_FSIZE, &bytes);
+        };
         for (const auto& [args, output] : {std::pair{kFastBlocks + "x.wav --output cut.elq", "cut.elq"},
                                            std::pair{kFastBlocks + "x.elq --output cut.wav", "cut.wav"}}) {
             dir.write(output, "an earlier file");
