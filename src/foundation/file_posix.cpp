@@ -239,7 +239,7 @@ void OutputFile::openReplacing(const char* name) {
         openWrite(name);
         return;
     }
-    watchSignals();
+    if (watched) watchSignals();
     std::random_device entropy;
     uint32_t serial = entropy() ^ static_cast<uint32_t>(getpid());
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
@@ -249,7 +249,7 @@ void OutputFile::openReplacing(const char* name) {
         if (fd < 0 && errno == EINTR) continue;
         if (fd < 0 && errno == EEXIST && attempt < 100) continue;
         if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
-        setUnfinishedOutput(temporary.c_str());
+        if (watched) setUnfinishedOutput(temporary.c_str());
         try {
             handle = keepOffConsole(fd);
             standard = false;
@@ -259,7 +259,7 @@ void OutputFile::openReplacing(const char* name) {
             if (isOpen()) ::close(handle);
             handle = InputFile::kInvalidHandle;
             unlink(temporary.c_str());
-            setUnfinishedOutput(nullptr);
+            if (watched) setUnfinishedOutput(nullptr);
             release(realName);
             realName = nullptr;
             throw;
@@ -301,7 +301,7 @@ void OutputFile::replace(const char* original) {
         discard();
         throwError(IOERROR, "MoveFileEx", static_cast<uint32_t>(error));
     }
-    setUnfinishedOutput(nullptr);
+    if (watched) setUnfinishedOutput(nullptr);
     release(realName);
     release(finalName);
     realName = finalName = nullptr;
@@ -313,7 +313,7 @@ void OutputFile::discard() {
     if (finalName) {
         SignalsHeld held;
         unlink(realName);
-        setUnfinishedOutput(nullptr);
+        if (watched) setUnfinishedOutput(nullptr);
     }
     release(realName);
     release(finalName);
