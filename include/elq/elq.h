@@ -18,7 +18,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(ELQ_BUILDING_LIBRARY) && defined(__GNUC__)
+#if defined(ELQ_BUILDING_LIBRARY) && defined(__GNUC__) && !defined(_WIN32)
 #define ELQ_API __attribute__((visibility("default")))
 #else
 #define ELQ_API

@@ -224,9 +224,15 @@ struct elq_encoder {
 
 namespace {
 
-elq_status openDecoder(elq_decoder** result, std::unique_ptr<elq_decoder> decoder) {
-    elq_decoder* d = decoder.get();
+// Opens a decoder over the source `describe` sets up.
+template <class Describe>
+elq_status openDecoder(elq_decoder** result, Describe describe) {
+    if (result) *result = nullptr;
     return guarded(Side::decoder, [&] {
+        require(result, "a decoder pointer is needed");
+        auto decoder = std::make_unique<elq_decoder>();
+        elq_decoder* d = decoder.get();
+        describe(*d);
         if (!d->path.empty()) {
             d->in.open(d->path.c_str());
         } else if (d->memorySource) {
@@ -262,34 +268,28 @@ void readFrames(size_t frames, size_t* framesRead, Take take) {
 extern "C" {
 
 elq_status elq_decoder_open_file(elq_decoder** decoder, const char* path) {
-    if (!decoder || !path || !*path)
-        return status(ELQ_ERROR_ARGUMENT, "a decoder pointer and a path are needed");
-    *decoder = nullptr;
-    auto d = std::make_unique<elq_decoder>();
-    d->path = path;
-    return openDecoder(decoder, std::move(d));
+    return openDecoder(decoder, [&](elq_decoder& d) {
+        require(path && *path, "a path is needed");
+        d.path = path;
+    });
 }
 
 elq_status elq_decoder_open_memory(elq_decoder** decoder, const void* data, size_t size) {
-    if (!decoder || (!data && size > 0))
-        return status(ELQ_ERROR_ARGUMENT, "a decoder pointer and the data are needed");
-    *decoder = nullptr;
-    auto d = std::make_unique<elq_decoder>();
-    d->memory = static_cast<const uint8_t*>(data);
-    d->memorySize = size;
-    d->memorySource = std::make_unique<MemorySource>(d->memory, size);
-    return openDecoder(decoder, std::move(d));
+    return openDecoder(decoder, [&](elq_decoder& d) {
+        require(data || size == 0, "the data is needed");
+        d.memory = static_cast<const uint8_t*>(data);
+        d.memorySize = size;
+        d.memorySource = std::make_unique<MemorySource>(d.memory, size);
+    });
 }
 
 elq_status elq_decoder_open_io(elq_decoder** decoder, const elq_reader_io* io, void* user) {
-    if (!decoder || !io || !io->read)
-        return status(ELQ_ERROR_ARGUMENT, "a decoder pointer and a read callback are needed");
-    *decoder = nullptr;
-    auto d = std::make_unique<elq_decoder>();
-    d->callbacks = std::make_unique<Callbacks>(Callbacks{*io, user});
-    d->callbackSource = std::make_unique<CallbackSource>(*d->callbacks);
-    d->seekable = io->seek != nullptr;
-    return openDecoder(decoder, std::move(d));
+    return openDecoder(decoder, [&](elq_decoder& d) {
+        require(io && io->read, "a read callback is needed");
+        d.callbacks = std::make_unique<Callbacks>(Callbacks{*io, user});
+        d.callbackSource = std::make_unique<CallbackSource>(*d.callbacks);
+        d.seekable = io->seek != nullptr;
+    });
 }
 
 elq_status elq_decoder_close(elq_decoder* decoder) {

@@ -78,7 +78,8 @@ void ArchiveReader::walkHeads() {
     uint64_t at = nextOffset_, values = 0;
     blocks_.clear();
     for (;;) {
-        if (size < at || size - at < 4) return;
+        // A size of 0 is not known: a read past the end says so instead.
+        if (size != 0 && (size < at || size - at < 4)) return;
         in_.seek(at);
         BlockHead head;
         try {
