@@ -222,10 +222,22 @@ void ArchiveReader::rethrowDamage(const Exception& e) const {
                    static_cast<unsigned long long>(blockOffset_), e.description());
 }
 
+void ArchiveReader::findTail() {
+    if (inBlock_ || value_ != header_.totalSamples || tailKnown_) return;
+    if (in_.position() != nextOffset_) in_.seek(nextOffset_);
+    if (peekTag(in_) != kTailTag)
+        throwDescribed("damaged ELQ file: no TAIL section after the last block, at byte %llu",
+                       static_cast<unsigned long long>(nextOffset_));
+    readTail(nextOffset_);
+    complete_ = true;
+}
+
 uint32_t ArchiveReader::read(int32_t* out, uint32_t frames) {
     if (broken_) throwDescribed("a read failed before: seek to go on");
     try {
-        return decode(out, frames * header_.channels) / header_.channels;
+        const uint32_t values = decode(out, frames * header_.channels);
+        findTail();  // a file without blocks has its "TAIL" right behind "HEAD"
+        return values / header_.channels;
     } catch (const Exception& e) {
         broken_ = true;
         inBlock_ = false;
@@ -263,14 +275,7 @@ void ArchiveReader::seek(uint64_t frame) {
             const uint64_t left = target - value_;
             decode(scratch, left < kSkipValues ? static_cast<uint32_t>(left) : kSkipValues);
         }
-        if (seekable_ && !inBlock_ && value_ == header_.totalSamples && !tailKnown_) {
-            if (in_.position() != nextOffset_) in_.seek(nextOffset_);
-            if (peekTag(in_) != kTailTag)
-                throwDescribed("damaged ELQ file: no TAIL section after the last block, at byte %llu",
-                               static_cast<unsigned long long>(nextOffset_));
-            readTail(nextOffset_);
-            complete_ = true;
-        }
+        if (seekable_) findTail();
     } catch (const Exception& e) {
         broken_ = true;
         inBlock_ = false;

@@ -67,6 +67,8 @@ private:
 
     void walkHeads();
     void readTail(uint64_t offset);
+    // At the total, between blocks: reads the "TAIL" section that must stand there.
+    void findTail();
     bool enterNextBlock();
     void enterBlock(uint64_t offset);
     void leaveBlock();

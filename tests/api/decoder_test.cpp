@@ -3,6 +3,7 @@
 #include <cfenv>
 #include <map>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "api/api_support.h"
@@ -132,6 +133,37 @@ TEST_F(ApiDecoder, GivesTheProgramsBytesFromEveryKindOfSource) {
             EXPECT_TRUE(sameBytes(header + pcm + trailer, c.wave));
         }
     }
+}
+
+// Every conformance vector, from memory and as a stream: its WAVE file, byte for byte.
+TEST(ApiConformance, DecodesEveryVectorToItsWaveFile) {
+    const std::string folder = std::string(ELQ_SOURCE_DIR) + "/tests/data/conformance/";
+    std::istringstream manifest(readWholeFile(folder + "MANIFEST.tsv"));
+    int vectors = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::string wave = line.substr(0, line.find('\t')), name = line.substr(wave.size() + 1);
+        Coded c{folder + name.substr(0, name.find('\t')), "", readWholeFile(folder + wave), 0, 0, 0};
+        c.elq = readWholeFile(c.elqPath);
+        for (Opening how : {Opening::memory, Opening::streamCallbacks}) {
+            SCOPED_TRACE(c.elqPath);
+            Decoder d(how, c);
+            ASSERT_TRUE(ok(d.status));
+            elq_info info = d.info();
+            const std::string pcm = d.pcm(info.total_frames + 1, info.channels * info.bytes_per_sample);
+            EXPECT_TRUE(ok(d.failure));
+            info = d.info();
+            ASSERT_EQ(info.trailer_known, 1);
+            EXPECT_TRUE(
+                sameBytes(std::string(reinterpret_cast<const char*>(info.header), info.header_length) + pcm +
+                              std::string(reinterpret_cast<const char*>(info.trailer), info.trailer_length),
+                          c.wave));
+            int verified = -1;
+            EXPECT_TRUE(ok(elq_decoder_check(d.decoder, &verified, nullptr)));
+        }
+        ++vectors;
+    }
+    EXPECT_GT(vectors, 20);
 }
 
 TEST_F(ApiDecoder, GivesValuesAsTheBytesHoldThem) {
