@@ -73,7 +73,7 @@ if(ELQ_GSTREAMER AND GST_FOUND)
 endif()
 
 if(ELQ_TESTS)
-    file(GLOB api_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/api/*.cpp ${CMAKE_SOURCE_DIR}/tests/api/*.c)
+    file(GLOB api_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/api/*.cpp)
     add_executable(test_api ${api_sources})
     target_link_libraries(test_api PRIVATE elq_shared GTest::gtest GTest::gtest_main)
     target_include_directories(test_api PRIVATE ${CMAKE_SOURCE_DIR}/tests)

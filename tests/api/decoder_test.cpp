@@ -160,32 +160,26 @@ TEST(ApiConformance, DecodesEveryVectorToItsWaveFile) {
                           c.wave));
             int verified = -1;
             EXPECT_TRUE(ok(elq_decoder_check(d.decoder, &verified, nullptr)));
+            // The same samples as values: 8-bit ones less 128, the wider ones sign-extended.
+            std::vector<int32_t> values(info.total_frames * info.channels + 1);
+            size_t got = 0;
+            if (how == Opening::streamCallbacks) continue;  // it does not go back
+            ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, 0)));
+            ASSERT_TRUE(ok(elq_decoder_read_int32(d.decoder, values.data(), info.total_frames, &got)));
+            const int shift = 32 - 8 * static_cast<int>(info.bytes_per_sample);
+            for (size_t i = 0; i < got * info.channels; ++i) {
+                uint32_t raw = 0;
+                for (uint32_t k = 0; k < info.bytes_per_sample; ++k)
+                    raw |= static_cast<uint32_t>(static_cast<uint8_t>(pcm[i * info.bytes_per_sample + k]))
+                           << (8 * k);
+                const int32_t expected = shift == 24 ? static_cast<int32_t>(raw) - 128
+                                                     : static_cast<int32_t>(raw << shift) >> shift;
+                ASSERT_EQ(values[i], expected) << "value " << i;
+            }
         }
         ++vectors;
     }
     EXPECT_GT(vectors, 20);
-}
-
-TEST_F(ApiDecoder, GivesValuesAsTheBytesHoldThem) {
-    for (const Layout& layout : {Layout{8, 2}, Layout{24, 1}, Layout{32, 2}}) {
-        const Coded& c = coded(layout.bits, layout.channels);
-        Decoder d(Opening::memory, c);
-        std::vector<int32_t> values(c.frames * c.channels);
-        size_t got = 0;
-        ASSERT_TRUE(ok(elq_decoder_read_int32(d.decoder, values.data(), c.frames, &got)));
-        ASSERT_EQ(got, c.frames);
-        const elq_info info = d.info();
-        const uint8_t* p = reinterpret_cast<const uint8_t*>(c.wave.data()) + info.header_length;
-        for (size_t i = 0; i < values.size(); ++i, p += c.bytes) {
-            uint32_t raw = 0;
-            for (uint32_t k = 0; k < c.bytes; ++k)
-                raw |= static_cast<uint32_t>(p[k]) << (8 * k);
-            const int32_t expected =
-                c.bytes == 1 ? static_cast<int32_t>(raw) - 128
-                             : static_cast<int32_t>(raw << (32 - 8 * c.bytes)) >> (32 - 8 * c.bytes);
-            ASSERT_EQ(values[i], expected) << "value " << i;
-        }
-    }
 }
 
 TEST_F(ApiDecoder, SeeksToAnyFrameAsAFullDecodeGivesIt) {

@@ -5,8 +5,6 @@
 
 #include "api/api_support.h"
 
-extern "C" int elq_c_round_trip(const char* wave, const char* elq, unsigned long long* frames);
-
 namespace elq::test {
 namespace {
 
@@ -161,18 +159,6 @@ TEST(ApiEncoder, KeepsTheCallersFloatingPointMode) {
     }
     fesetround(FE_TONEAREST);
     EXPECT_TRUE(sameBytes(dir.read("api.elq"), dir.read("cli.elq")));
-}
-
-// The header compiles as C99, and a C program encodes and decodes through it.
-TEST(ApiEncoder, ServesAProgramWrittenInC) {
-    TempDir dir;
-    const Bytes wave = waveFile(pcmSignal(Signal::Tones, 24, 2, 12345), 24, 2);
-    dir.write("in.wav", wave);
-    unsigned long long frames = 0;
-    ASSERT_EQ(elq_c_round_trip(dir.path("in.wav").c_str(), dir.path("c.elq").c_str(), &frames), 0);
-    EXPECT_EQ(frames, 12345u);
-    runOk("--silent c.elq --output back.wav", dir);
-    EXPECT_TRUE(sameBytes(dir.read("back.wav"), text(wave)));
 }
 
 }  // namespace
