@@ -128,10 +128,12 @@ static gboolean open_decoder(GstElqDec* self) {
     return TRUE;
 }
 
-static void stop_with(GstElqDec* self, GstFlowReturn flow) {
+/* Pauses the task at the end, after a failure (one the element has not yet reported is posted as a
+ * flow error) or while flushing. */
+static void stop_with(GstElqDec* self, GstFlowReturn flow, gboolean reported) {
     GST_DEBUG_OBJECT(self, "pausing: %s", gst_flow_get_name(flow));
     gst_pad_pause_task(self->srcpad);
-    if (flow == GST_FLOW_EOS) {
+    if (flow == GST_FLOW_EOS || reported) {
         GstEvent* eos = gst_event_new_eos();
         if (self->seqnum) gst_event_set_seqnum(eos, self->seqnum);
         gst_pad_push_event(self->srcpad, eos);
@@ -151,7 +153,7 @@ static void decode_loop(GstPad* pad) {
     guint64 last = 0;
 
     if (!self->decoder && !open_decoder(self)) {
-        stop_with(self, GST_FLOW_ERROR);
+        stop_with(self, GST_FLOW_ERROR, TRUE);
         goto done;
     }
     if (self->need_segment) {
@@ -166,7 +168,7 @@ static void decode_loop(GstPad* pad) {
     if (!GST_CLOCK_TIME_IS_VALID(self->segment.stop) || last > self->info.total_frames)
         last = self->info.total_frames;
     if (self->frame >= last) {
-        stop_with(self, GST_FLOW_EOS);
+        stop_with(self, GST_FLOW_EOS, FALSE);
         goto done;
     }
     frame_bytes = self->info.channels * self->info.bytes_per_sample;
@@ -180,7 +182,7 @@ static void decode_loop(GstPad* pad) {
         if (status.code != ELQ_OK)
             GST_ELEMENT_ERROR(self, STREAM, DECODE, ("Could not decode the ELQ file."),
                               ("%s", status.message));
-        stop_with(self, status.code != ELQ_OK ? GST_FLOW_ERROR : GST_FLOW_EOS);
+        stop_with(self, status.code != ELQ_OK ? GST_FLOW_ERROR : GST_FLOW_EOS, status.code != ELQ_OK);
         goto done;
     }
     gst_buffer_set_size(buffer, frames * frame_bytes);
@@ -191,7 +193,7 @@ static void decode_loop(GstPad* pad) {
     self->frame += frames;
     self->segment.position = GST_BUFFER_PTS(buffer);
     flow = gst_pad_push(self->srcpad, buffer);
-    if (flow != GST_FLOW_OK) stop_with(self, flow);
+    if (flow != GST_FLOW_OK) stop_with(self, flow, FALSE);
 done:
     gst_object_unref(self);
 }
