@@ -59,7 +59,7 @@ ArchiveReader::ArchiveReader(InputStream& in, bool seekable) : in_(in), seekable
     Crc32 headCrc;
     copyStoredBytes(in_, head, headCrc);
     found_.headCrc = headCrc.value();
-    if (sweeping_) md5_.update(head_.data(), head_.size());
+    if (sweeping_ && !head_.empty()) md5_.update(head_.data(), head_.size());
     nextOffset_ = in_.position();
     if (!seekable_) return;
 
@@ -114,7 +114,7 @@ void ArchiveReader::readTail(uint64_t offset) {
     tailOffset_ = offset;
     checksum_ = 0;
     if (sweeping_) {
-        md5_.update(tail_.data(), tail_.size());
+        if (!tail_.empty()) md5_.update(tail_.data(), tail_.size());
         in_.digestUpTo(in_.position());
         found_.fileCrc = fileCrc_.value();
     }
