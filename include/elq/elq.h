@@ -87,9 +87,9 @@ typedef struct elq_info {
      * field included). Valid while the decoder is open. */
     const uint8_t* header;
     size_t header_length;
-    /* The WAVE file's bytes after its samples. A source that can seek has them from the start;
-     * from one that cannot, they are known only once the last frame has been read: until then
-     * trailer_known is 0 and trailer is NULL. */
+    /* The WAVE file's bytes after its samples, valid until the next read or seek. A source that
+     * can seek has them from the start; from one that cannot, they are known only once the last
+     * frame has been read: until then trailer_known is 0 and trailer is NULL. */
     int trailer_known;
     const uint8_t* trailer;
     size_t trailer_length;
