@@ -58,6 +58,7 @@ void writeSeeds(const std::string& directory) {
             FUZZ_CHECK(encodeFile(wavePath.c_str(), elqPath.c_str(), command));
             const Bytes elq = readFile(elqPath);
             save("decode_container", name + "_" + mode + ".elq", elq);
+            save("decode_api", name + "_" + mode + ".elq", elq);
             // decode_blocks: total and layout in three bytes, then everything behind the "HEAD" section.
             const uint32_t total = s.channels * s.frames;
             const uint32_t headLength =

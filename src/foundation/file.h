@@ -74,6 +74,10 @@ public:
     // The temporary file's name while one is being written, else null.
     const char* temporaryName() const { return finalName ? realName : nullptr; }
 
+    // False leaves a temporary file out of the process-wide slot of the signal handlers, and
+    // installs none: the library's callers own their signals and may write outputs on several
+    // threads at once. Set before openReplacing.
+    bool watched = true;
     char* realName = nullptr;   // the name opened: the temporary file's while there is one
     char* finalName = nullptr;  // the name a temporary file replaces
     FileHandle handle = InputFile::kInvalidHandle;

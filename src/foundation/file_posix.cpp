@@ -225,7 +225,7 @@ void OutputFile::openReplacing(const char* name) {
         openWrite(name);
         return;
     }
-    watchSignals();
+    if (watched) watchSignals();
     std::random_device entropy;
     uint32_t serial = entropy() ^ static_cast<uint32_t>(getpid());
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
@@ -235,7 +235,7 @@ void OutputFile::openReplacing(const char* name) {
         if (fd < 0 && errno == EINTR) continue;
         if (fd < 0 && errno == EEXIST && attempt < 100) continue;
         if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
-        setUnfinishedOutput(temporary.c_str());
+        if (watched) setUnfinishedOutput(temporary.c_str());
         try {
             handle = keepOffConsole(fd);
             standard = false;
@@ -245,7 +245,7 @@ void OutputFile::openReplacing(const char* name) {
             if (isOpen()) ::close(handle);
             handle = InputFile::kInvalidHandle;
             unlink(temporary.c_str());
-            setUnfinishedOutput(nullptr);
+            if (watched) setUnfinishedOutput(nullptr);
             release(realName);
             realName = nullptr;
             throw;
@@ -284,7 +284,7 @@ void OutputFile::replace(const char* original) {
         discard();
         throwError(IOERROR, "MoveFileEx", static_cast<uint32_t>(error));
     }
-    setUnfinishedOutput(nullptr);
+    if (watched) setUnfinishedOutput(nullptr);
     release(realName);
     release(finalName);
     realName = finalName = nullptr;
@@ -296,7 +296,7 @@ void OutputFile::discard() {
     if (finalName) {
         SignalsHeld held;
         unlink(realName);
-        setUnfinishedOutput(nullptr);
+        if (watched) setUnfinishedOutput(nullptr);
     }
     release(realName);
     release(finalName);

@@ -220,12 +220,12 @@ void OutputFile::openReplacing(const char* name) {
         }
         handle = fromHandle(h);
         standard = false;
-        setUnfinishedOutput(temporary.c_str(), h);
+        if (watched) setUnfinishedOutput(temporary.c_str(), h);
         try {
             realName = copyName(temporary.c_str());
             finalName = copyName(name);
         } catch (...) {
-            setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+            if (watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
             CloseHandle(h);
             handle = InputFile::kInvalidHandle;
             DeleteFileA(temporary.c_str());
@@ -258,7 +258,7 @@ void OutputFile::replace(const char* original) {
             CloseHandle(source);
         }
     }
-    setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    if (watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
     handle = InputFile::kInvalidHandle;
     if (!CloseHandle(h)) {
         DWORD error = GetLastError();
@@ -276,7 +276,7 @@ void OutputFile::replace(const char* original) {
 }
 
 void OutputFile::discard() {
-    if (finalName) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    if (finalName && watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
     if (isOpen() && !standard) CloseHandle(toHandle(handle));
     handle = InputFile::kInvalidHandle;
     if (finalName) DeleteFileA(realName);

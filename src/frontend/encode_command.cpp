@@ -21,6 +21,7 @@
 #include "frontend/progress_line.h"
 #include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
+#include "wave/pcm_samples.h"
 #include "wave/sample_type.h"
 #include "wave/wave_reader.h"
 
@@ -69,32 +70,6 @@ void applyDefaults(EncoderSettings& s) {
     orDefault(s.opt1, 10);
     orDefault(s.maximize, 0);
     if (alwaysOptimizes(s) && (s.opt1 == 0 || s.opt2 == 0)) s.opt1 = s.opt2 = 10;
-}
-
-// Converts `count` little-endian sample values of `bytes` bytes each into signed integers.
-void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* out) {
-    switch (bytes) {
-        case 1:
-            for (uint32_t i = 0; i < count; ++i)
-                out[i] = static_cast<int32_t>(in[i]) - 128;
-            break;
-        case 2:
-            for (uint32_t i = 0; i < count; ++i, in += 2)
-                out[i] = static_cast<int16_t>(in[0] | in[1] << 8);
-            break;
-        case 3:
-            for (uint32_t i = 0; i < count; ++i, in += 3) {
-                uint32_t v = in[0] | in[1] << 8 | static_cast<uint32_t>(in[2]) << 16;
-                out[i] = static_cast<int32_t>(v << 8) >> 8;
-            }
-            break;
-        default:
-            for (uint32_t i = 0; i < count; ++i, in += 4) {
-                out[i] = static_cast<int32_t>(in[0] | in[1] << 8 | in[2] << 16 |
-                                              static_cast<uint32_t>(in[3]) << 24);
-            }
-            break;
-    }
 }
 
 // What the loops need besides the block, with the defaults applied.
@@ -152,7 +127,7 @@ struct BlockBuffers {
             sampleCrc = Crc32::of(area.data(), static_cast<size_t>(count) * bytes);
             digests.sums.blockCrcs.push_back(sampleCrc);
         }
-        convertSamples(area.data(), count, bytes, samples.data());
+        unpackSamples(area.data(), count, bytes, samples.data());
         return count;
     }
 };
@@ -460,7 +435,6 @@ void verifyWrittenFile(const char* written, const char* source, const uint8_t so
 }
 
 bool compress(const char* source, const char* name, const CommandSettings& command) {
-    const EncoderSettings& s = command.encoder;
     // Standard input is a stream: its data size bounds the samples, and one of 0 or all ones
     // (what writers to a pipe leave there) lets them run to its end.
     const bool fromStdin = strcmp(source, "-") == 0;
@@ -474,119 +448,24 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
     }
-    if (reader.nChannels != 1 && reader.nChannels != 2) {
-        fputs("Channel configuration not yet implemented\n", stderr);
-        return false;
-    }
-    if (!isCompressedSampleType(reader.sampleType)) {
-        fputs("Sample type not yet implemented\n", stderr);
-        return false;
-    }
-    // The header's total comes first; where the output cannot be gone back to, it must be known.
     const bool inPlace = OutputFile::writesInPlace(name);
-    if (!reader.lengthKnown() && inPlace) {
-        fputs(
-            "The WAVE stream does not state its length, which an output that cannot be gone back to "
-            "needs first: name an output file instead\n",
-            stderr);
+    if (const char* reason = unencodableReason(reader, !inPlace)) {
+        fputs(reason, stderr);
         return false;
     }
-    const uint32_t channels = reader.nChannels;
-    BlockPlan plan;
-    plan.blockLength = static_cast<uint32_t>(s.blockLength);
-    plan.channels = channels;
-    const uint64_t statedTotal = channels * reader.frameCount;
-    plan.blocks =
-        sizes == WaveReader::DataSize::stated ? (statedTotal + plan.blockLength - 1) / plan.blockLength : 0;
-    plan.bits = kBitsPerSample[reader.sampleType];
-    plan.bytes = plan.bits / 8;
-    plan.sampleType = reader.sampleType;
-    const LoopSettings settings{channels,
-                                static_cast<uint32_t>(s.order),
-                                static_cast<uint32_t>(s.crossOrder),
-                                static_cast<uint32_t>(s.solveInterval),
-                                static_cast<uint32_t>(s.memoryLength),
-                                static_cast<uint32_t>(s.adaptationLength),
-                                static_cast<uint32_t>(s.family),
-                                static_cast<uint32_t>(s.opt1),
-                                static_cast<uint32_t>(s.opt2),
-                                s.opt1 != 0 && s.opt2 != 0,
-                                s.maximize == 1,
-                                !alwaysOptimizes(s)};
     ProgressLine line("Compressing", command.silent);
-
-    // More workers than blocks would only cost memory; one block or one thread runs as always.
-    uint32_t workers = command.threads;
-    if (plan.blocks && workers > plan.blocks) workers = static_cast<uint32_t>(plan.blocks);
-    // Declared before the pool, so that the workers are stopped before the buffers go.
-    std::vector<std::unique_ptr<BlockSlot>> slots;
-    std::unique_ptr<BlockBuffers> single;
-    if (workers > 1) {
-        uint32_t inFlight =
-            plan.blocks && workers + 1 > plan.blocks ? static_cast<uint32_t>(plan.blocks) : workers + 1;
-        for (uint32_t i = 0; i < inFlight; ++i)
-            slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
-    } else {
-        single = std::make_unique<BlockBuffers>(plan.blockLength);
-    }
-
     OutputStream out;
     out.openReplacing(name);
     // Verified by reading the finished file back where it can be read back; else block by block.
-    plan.verifyBlocks = command.verify && !out.file.temporaryName();
-    const bool readBack = command.verify && !plan.verifyBlocks;
-    SourceDigests digests;
-    digests.enabled = command.crc || plan.verifyBlocks || (readBack && fromStdin);
-    // The checksum of the ELQ bytes leaves out the fixed header, whose total may be filled in last.
-    Crc32 restCrc;
-    if (command.crc) {
-        out.digest = &restCrc;
-        out.digestStart = kHeadDataOffset;
-    }
-
-    ContainerHeader header{statedTotal, reader.sampleType, static_cast<uint8_t>(channels),
-                           reader.nSamplesPerSec};
-    writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
-    digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
-    uint64_t values = 0;
-    if (workers <= 1 ||
-        !encodeInParallel(reader, out, workers, slots, plan, settings, line, digests, values)) {
-        values = encodeSequentially(reader, out, workers > 1 ? slots[0]->buffers : *single, plan, settings,
-                                    line, digests);
-    }
-    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
-    if (!reader.readTrailer()) {
-        fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
-        return false;
-    }
-    writeTailSection(out, reader.trailer(), reader.trailerLength);
-    digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
-    // A stream's length shows at its end: the header gets the real total.
-    if (values != header.totalSamples) {
-        if (inPlace) {
-            fprintf(stderr,
-                    "The WAVE stream ended after %llu of the %llu sample values its header states; the ELQ "
-                    "file written is incomplete\n",
-                    static_cast<unsigned long long>(values),
-                    static_cast<unsigned long long>(header.totalSamples));
-            return false;
-        }
-        header.totalSamples = values;
-        uint8_t fixed[kHeadDataOffset];
-        encodeFixedHeader(header, reader.preDataLength, fixed);
-        out.patch(0, fixed, kHeadDataOffset);
-    }
+    ArchiveTarget target{out, !inPlace, command.verify && !out.file.temporaryName(), false};
+    const bool readBack = command.verify && !target.verifyBlocks;
+    target.wantMd5 = readBack && fromStdin;
     uint8_t md5[16] = {};
-    if (digests.enabled) digests.md5.finish(md5);
-    if (command.crc) {
-        out.flush();
-        out.digest = nullptr;
-        uint8_t fixed[kHeadDataOffset];
-        encodeFixedHeader(header, reader.preDataLength, fixed);
-        digests.sums.fileCrc = Crc32::combine(Crc32::of(fixed, kHeadDataOffset), restCrc.value(),
-                                              out.position() - kHeadDataOffset);
-        memcpy(digests.sums.md5, md5, 16);
-        writeChecksumSection(out, digests.sums);
+    try {
+        encodeArchive(reader, command, target, line, md5);
+    } catch (const EncodeFailure& failure) {
+        fputs(failure.text.c_str(), stderr);
+        return false;
     }
     if (readBack) {
         out.flush();
@@ -607,6 +486,117 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
 }
 
 }  // namespace
+
+const char* unencodableReason(const WaveReader& reader, bool canGoBack) {
+    if (reader.nChannels != 1 && reader.nChannels != 2) return "Channel configuration not yet implemented\n";
+    if (!isCompressedSampleType(reader.sampleType)) return "Sample type not yet implemented\n";
+    // The header's total comes first; where the output cannot be gone back to, it must be known.
+    if (!reader.lengthKnown() && !canGoBack) {
+        return "The WAVE stream does not state its length, which an output that cannot be gone back to "
+               "needs first: name an output file instead\n";
+    }
+    return nullptr;
+}
+
+void encodeArchive(WaveReader& reader, const CommandSettings& command, const ArchiveTarget& target,
+                   ProgressLine& line, uint8_t md5[16]) {
+    const EncoderSettings& s = command.encoder;
+    OutputStream& out = target.out;
+    const uint32_t channels = reader.nChannels;
+    BlockPlan plan;
+    plan.blockLength = static_cast<uint32_t>(s.blockLength);
+    plan.channels = channels;
+    const uint64_t statedTotal = channels * reader.frameCount;
+    plan.blocks = reader.sizesStated() ? (statedTotal + plan.blockLength - 1) / plan.blockLength : 0;
+    plan.bits = kBitsPerSample[reader.sampleType];
+    plan.bytes = plan.bits / 8;
+    plan.sampleType = reader.sampleType;
+    plan.verifyBlocks = target.verifyBlocks;
+    const LoopSettings settings{channels,
+                                static_cast<uint32_t>(s.order),
+                                static_cast<uint32_t>(s.crossOrder),
+                                static_cast<uint32_t>(s.solveInterval),
+                                static_cast<uint32_t>(s.memoryLength),
+                                static_cast<uint32_t>(s.adaptationLength),
+                                static_cast<uint32_t>(s.family),
+                                static_cast<uint32_t>(s.opt1),
+                                static_cast<uint32_t>(s.opt2),
+                                s.opt1 != 0 && s.opt2 != 0,
+                                s.maximize == 1,
+                                !alwaysOptimizes(s)};
+
+    // More workers than blocks would only cost memory; one block or one thread runs as always.
+    uint32_t workers = command.threads;
+    if (plan.blocks && workers > plan.blocks) workers = static_cast<uint32_t>(plan.blocks);
+    // Declared before the pool, so that the workers are stopped before the buffers go.
+    std::vector<std::unique_ptr<BlockSlot>> slots;
+    std::unique_ptr<BlockBuffers> single;
+    if (workers > 1) {
+        uint32_t inFlight =
+            plan.blocks && workers + 1 > plan.blocks ? static_cast<uint32_t>(plan.blocks) : workers + 1;
+        for (uint32_t i = 0; i < inFlight; ++i)
+            slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
+    } else {
+        single = std::make_unique<BlockBuffers>(plan.blockLength);
+    }
+
+    SourceDigests digests;
+    digests.enabled = command.crc || plan.verifyBlocks || target.wantMd5;
+    // The checksum of the ELQ bytes leaves out the fixed header, whose total may be filled in last.
+    Crc32 restCrc;
+    if (command.crc) {
+        out.digest = &restCrc;
+        out.digestStart = kHeadDataOffset;
+    }
+
+    ContainerHeader header{statedTotal, reader.sampleType, static_cast<uint8_t>(channels),
+                           reader.nSamplesPerSec};
+    writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
+    digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
+    uint64_t values = 0;
+    if (workers <= 1 ||
+        !encodeInParallel(reader, out, workers, slots, plan, settings, line, digests, values)) {
+        values = encodeSequentially(reader, out, workers > 1 ? slots[0]->buffers : *single, plan, settings,
+                                    line, digests);
+    }
+    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
+    if (!reader.readTrailer())
+        throw EncodeFailure{std::string("Error processing WAVE file: \n") + reader.errorText() + "\n"};
+    writeTailSection(out, reader.trailer(), reader.trailerLength);
+    digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
+    // A stream's length shows at its end: the header gets the real total.
+    if (values != header.totalSamples) {
+        if (!target.canGoBack) {
+            char text[200];
+            snprintf(text, sizeof text,
+                     "The WAVE stream ended after %llu of the %llu sample values its header states; the ELQ "
+                     "file written is incomplete\n",
+                     static_cast<unsigned long long>(values),
+                     static_cast<unsigned long long>(header.totalSamples));
+            throw EncodeFailure{text};
+        }
+        header.totalSamples = values;
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        out.patch(0, fixed, kHeadDataOffset);
+    }
+    if (digests.enabled) digests.md5.finish(md5);
+    if (command.crc) {
+        out.flush();
+        out.digest = nullptr;
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        digests.sums.fileCrc = Crc32::combine(Crc32::of(fixed, kHeadDataOffset), restCrc.value(),
+                                              out.position() - kHeadDataOffset);
+        memcpy(digests.sums.md5, md5, 16);
+        writeChecksumSection(out, digests.sums);
+    }
+}
+
+EncoderSettings withDefaults(EncoderSettings settings) {
+    applyDefaults(settings);
+    return settings;
+}
 
 bool encodeFile(const char* source, const char* output, const CommandSettings& given) {
     CommandSettings settings = given;

@@ -37,6 +37,43 @@ constexpr int countOf(const char* const (&)[N]) {
     return static_cast<int>(N);
 }
 
+// The encoder options whose value is a word: its table, the reports and what an index sets.
+struct EncoderOption {
+    const char* option;
+    const char* const* words;
+    int count;
+    const char* missing;
+    const char* incorrect;
+    void (*apply)(int index, EncoderSettings& settings);
+};
+
+const EncoderOption kEncoderOptions[] = {
+    {"--mode", kModeNames, countOf(kModeNames), "parameter missing after --mode", "incorrect mode value",
+     [](int i, EncoderSettings& s) {
+         s.order = kModeOrder[i];
+         s.crossOrder = kModeCrossOrder[i];
+     }},
+    {"--speedup", kSpeedupNames, countOf(kSpeedupNames), "parameter missing after --speedup",
+     "incorrect speedup value",
+     [](int i, EncoderSettings& s) { s.solveInterval = kSpeedupSolveInterval[i]; }},
+    {"--optimize", kOptimizeNames, countOf(kOptimizeNames), "parameter missing after --optimize",
+     "incorrect optimize value",
+     [](int i, EncoderSettings& s) {
+         s.opt1 = kOptimizeDivisor[i];
+         s.opt2 = kOptimizeDivisor[i];
+         s.maximize = i == kOptimizeMax ? 1 : 0;
+     }},
+    {"--seek", kSeekNames, countOf(kSeekNames), "parameter missing after --seek", "incorrect seek value",
+     [](int i, EncoderSettings& s) { s.blockLength = kSeekBlockLength[i]; }},
+};
+
+const EncoderOption* findEncoderOption(const char* option) {
+    for (const EncoderOption& entry : kEncoderOptions) {
+        if (strcmp(entry.option, option) == 0) return &entry;
+    }
+    return nullptr;
+}
+
 // Exact, case-sensitive; an absent text equals nothing.
 bool equals(const char* a, const char* b) {
     return a && b && strcmp(a, b) == 0;
@@ -99,28 +136,10 @@ void parseCommandLine(int argc, const char* const* argv) {
         } else if (equals(arg, "--silent")) {
             options.silent = 1;
             options.verbose = 0;
-        } else if (equals(arg, "--mode")) {
-            int index = lookupValue(argc, argv, i, kModeNames, countOf(kModeNames),
-                                    "parameter missing after --mode", "incorrect mode value");
-            settings.order = kModeOrder[index];
-            settings.crossOrder = kModeCrossOrder[index];
-            ++i;
-        } else if (equals(arg, "--speedup")) {
-            int index = lookupValue(argc, argv, i, kSpeedupNames, countOf(kSpeedupNames),
-                                    "parameter missing after --speedup", "incorrect speedup value");
-            settings.solveInterval = kSpeedupSolveInterval[index];
-            ++i;
-        } else if (equals(arg, "--optimize")) {
-            int index = lookupValue(argc, argv, i, kOptimizeNames, countOf(kOptimizeNames),
-                                    "parameter missing after --optimize", "incorrect optimize value");
-            settings.opt1 = kOptimizeDivisor[index];
-            settings.opt2 = kOptimizeDivisor[index];
-            settings.maximize = index == kOptimizeMax ? 1 : 0;
-            ++i;
-        } else if (equals(arg, "--seek")) {
-            int index = lookupValue(argc, argv, i, kSeekNames, countOf(kSeekNames),
-                                    "parameter missing after --seek", "incorrect seek value");
-            settings.blockLength = kSeekBlockLength[index];
+        } else if (const EncoderOption* option = findEncoderOption(arg)) {
+            option->apply(
+                lookupValue(argc, argv, i, option->words, option->count, option->missing, option->incorrect),
+                settings);
             ++i;
         } else if (equals(arg, "--threads")) {
             if (i + 1 >= argc) throwError(UNKNOWN, "parameter missing after --threads");
@@ -196,6 +215,14 @@ void printUsage(FILE* stream) {
         "  --sampletype {UINT8|SINT16|SINT24|SINT32}\n"
         "\n",
         stream);
+}
+
+void setEncoderOption(const char* option, const char* word, EncoderSettings& settings) {
+    const EncoderOption* entry = findEncoderOption(option);
+    if (!entry) throwError(UNKNOWN, "unknown command or parameter");
+    const int index = lookupName(word, entry->words, entry->count);
+    if (index < 0) throwError(UNKNOWN, entry->incorrect);
+    entry->apply(index, settings);
 }
 
 uint32_t threadCount(int32_t requested) {

@@ -62,6 +62,11 @@ ProgramOptions& programOptions();
 // Fills programOptions() from the argument vector; throws Exception (UNKNOWN) on the first error.
 void parseCommandLine(int argc, const char* const* argv);
 
+// Sets the encoder option "--mode", "--speedup", "--optimize" or "--seek" from its value word, as
+// the command line does; throws Exception (UNKNOWN) with the command line's report for a word
+// that is not among its values.
+void setEncoderOption(const char* option, const char* word, EncoderSettings& settings);
+
 void printBanner(FILE* stream);
 void printUsage(FILE* stream);
 

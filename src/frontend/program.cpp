@@ -25,6 +25,17 @@ void setFloatingPointMode() {
     feclearexcept(FE_ALL_EXCEPT);
 }
 
+FloatingPointScope::FloatingPointScope() {
+    // The environment holds the rounding mode, the trap mask, the flags and, on x86, the x87
+    // control word with its precision.
+    fegetenv(&saved_);
+    setFloatingPointMode();
+}
+
+FloatingPointScope::~FloatingPointScope() {
+    fesetenv(&saved_);
+}
+
 namespace {
 
 constexpr const char* kContactAddress = "elq@velmaro.example";

@@ -96,6 +96,15 @@ uint8_t* WaveReader::KeptBytes::append(InputStream& in, uint64_t n) {
 }
 
 bool WaveReader::open(const char* path, bool verboseListing, DataSize sizes, FILE* listing) {
+    return start(verboseListing, sizes, listing, [&] { stream.open(path, kStreamBufferSize); });
+}
+
+bool WaveReader::open(ByteSource& source, DataSize sizes) {
+    return start(false, sizes, stdout, [&] { stream.openSource(source); });
+}
+
+template <class Open>
+bool WaveReader::start(bool verboseListing, DataSize sizes, FILE* listing, Open openStream) {
     verbose = verboseListing;
     sizes_ = sizes;
     listing_ = listing;
@@ -114,7 +123,7 @@ bool WaveReader::open(const char* path, bool verboseListing, DataSize sizes, FIL
     try {
         kept_.start(kInitialKeptCapacity);
         if (stream.startBuffer || stream.file.isOpen()) stream.close();
-        stream.open(path, kStreamBufferSize);
+        openStream();
         parseChunks();
         return true;
     } catch (const WaveFault& fault) {

@@ -33,6 +33,8 @@ public:
     // first sample byte. False with errorText() set otherwise. With `verbose` the header fields
     // are listed on `listing`.
     bool open(const char* path, bool verbose, DataSize sizes = DataSize::stated, FILE* listing = stdout);
+    // As open, from `source` (kept by the caller) instead of a file, without a listing.
+    bool open(ByteSource& source, DataSize sizes);
     // Reads up to `maxFrames` whole frames of samples into `out` and returns how many came: fewer
     // only at the end of the samples. With stated sizes a source that ends early raises
     // UNEXPECTEDEOF; otherwise the samples end there, and a partial last frame goes to the trailer.
@@ -40,6 +42,8 @@ public:
     // True when the sample count is known before the samples are read: the size is stated, or a
     // bound the source must then fill.
     bool lengthKnown() const { return lengthKnown_; }
+    // True when the data size is taken exactly as stated (DataSize::stated).
+    bool sizesStated() const { return sizes_ == DataSize::stated; }
     // Frames read so far.
     uint64_t framesRead() const { return framesRead_; }
     // Called once after exactly `dataSize` sample bytes have been taken from `stream`: collects
@@ -96,6 +100,9 @@ private:
         size_t length_ = 0;
     };
 
+    // open's work once `openStream` has opened `stream`.
+    template <class Open>
+    bool start(bool verbose, DataSize sizes, FILE* listing, Open openStream);
     void parseChunks();
     // RF64: the 64-bit sizes of its ds64 chunk, and the size of a chunk whose 32-bit field is all ones.
     void readDs64();
