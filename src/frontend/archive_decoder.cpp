@@ -187,13 +187,6 @@ private:
     uint32_t bytes = 0;
 };
 
-uint32_t peekTag(InputStream& in) {
-    const uint64_t at = in.position();
-    const uint32_t tag = in.readU32();
-    in.seek(at);
-    return tag;
-}
-
 }  // namespace
 
 // The walk over the blocks, from the first block tag to the "TAIL" tag.

@@ -23,13 +23,6 @@ private:
     std::vector<uint8_t>& bytes_;
 };
 
-uint32_t peekTag(InputStream& in) {
-    const uint64_t at = in.position();
-    const uint32_t tag = in.readU32();
-    in.seek(at);
-    return tag;
-}
-
 // Values skipped per step when a seek decodes its way forward.
 constexpr uint32_t kSkipValues = 4096;
 

@@ -55,6 +55,13 @@ ContainerHeader readHeaderFields(InputStream& in) {
     return header;
 }
 
+uint32_t peekTag(InputStream& in) {
+    const uint64_t at = in.position();
+    const uint32_t tag = in.readU32();
+    in.seek(at);
+    return tag;
+}
+
 uint32_t copyStoredBytes(InputStream& in, ByteSink& out, Crc32& crc) {
     const uint32_t length = in.readU32();
     // Straight from the input buffer to the output: no allocation, whatever the stored length.

@@ -51,6 +51,10 @@ bool readMagic(InputStream& in);
 // length is skipped unchecked; `totalSamples` holds all 48 stored bits, though only the low
 // 32 are meaningful to readers.
 ContainerHeader readHeaderFields(InputStream& in);
+// The four-byte tag at the stream's position, which stays where it was; a stream that ends before
+// it raises UNEXPECTEDEOF.
+uint32_t peekTag(InputStream& in);
+
 // Where decoded WAVE bytes go: the output file, a comparison with the source, a checksum.
 class ByteSink {
 public:
