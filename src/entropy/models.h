@@ -6,6 +6,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "entropy/cost_estimator.h"
@@ -23,16 +24,30 @@ inline uint32_t floorLog2(uint32_t x) {
     return 31u - static_cast<uint32_t>(__builtin_clz(x | 1u));
 }
 
-// Eight 16-bit counts in one register (read and written over an array of uint16_t, hence may_alias);
+// Eight 16-bit lanes in one register, read and written over an array of int16_t (hence may_alias);
 // a comparison gives 0 or -1 per lane.
-typedef uint16_t CountLanes __attribute__((vector_size(16), may_alias));
-typedef int16_t CountMask __attribute__((vector_size(16)));
+typedef int16_t CountLanes __attribute__((vector_size(16), may_alias));
+
+// The increments of one coding, kRaiseSteps.lane[kRaiseOrigin + lane - sym]: 2 for the lanes from
+// the coded symbol's on, 0 before it.
+constexpr uint32_t kRaiseOrigin = 256;
+struct RaiseSteps {
+    int16_t lane[2 * kRaiseOrigin];
+};
+inline constexpr RaiseSteps kRaiseSteps = [] {
+    RaiseSteps steps{};
+    for (uint32_t i = kRaiseOrigin; i < 2 * kRaiseOrigin; ++i)
+        steps.lane[i] = 2;
+    return steps;
+}();
 
 // The model of real coding, its counts held as running sums in 16-bit lanes: sum[s] = the counts
 // of symbols 0..s. A symbol's cumulative frequency is then one load, and the decoder finds the
 // symbol of a target by comparing the target with all sums at once instead of walking down a tree
 // of partial sums (the tests keep such a tree as the reference it must match frequency for
-// frequency). Requires a limit of at most 32768.
+// frequency). The lanes hold each sum minus 32768, so that a signed comparison, the one every
+// instruction set has, orders them as unsigned values. Up to 256 symbols and a limit of at most
+// 32768.
 class CumulativeModel {
 public:
     // Allocates the sums ("freqs") and sets every count to 1.
@@ -63,50 +78,51 @@ public:
 
 private:
     // sum(-1) (as unsigned, all ones) is the zero in front of the sums.
-    uint32_t sum(uint32_t sym) const { return sums[kLead + sym]; }
-    // The number of symbols whose sum is at most t: the symbol whose range holds target t.
+    uint32_t sum(uint32_t sym) const { return static_cast<uint16_t>(sums[kLead + sym] ^ kBias); }
+    // The number of symbols whose sum is at most t: the symbol whose range holds target t. Padding
+    // lanes hold 32768 or more, above every target.
     ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
         const CountLanes* v = lanes();
-        const CountLanes target = CountLanes{} + static_cast<uint16_t>(t);
-        CountMask even = {}, odd = {};
+        const uint32_t n = groups;
+        const CountLanes above = CountLanes{} + static_cast<int16_t>(t ^ kBias);
+        CountLanes a0 = {}, a1 = {}, a2 = {};
         uint32_t k = 0;
-#pragma GCC unroll 4
-        for (; k + 2 <= groups; k += 2) {
-            even += (CountMask)(v[k] <= target);
-            odd += (CountMask)(v[k + 1] <= target);
+        for (; k + 3 <= n; k += 3) {
+            a0 += v[k] > above;
+            a1 += v[k + 1] > above;
+            a2 += v[k + 2] > above;
         }
-        if (k < groups) even += (CountMask)(v[k] <= target);
-        CountMask all = even + odd;
+        for (; k < n; ++k)
+            a0 += v[k] > above;
+        CountLanes all = a0 + (a1 + a2);
         all += __builtin_shufflevector(all, all, 4, 5, 6, 7, 0, 1, 2, 3);
         all += __builtin_shufflevector(all, all, 2, 3, 0, 1, 4, 5, 6, 7);
         all += __builtin_shufflevector(all, all, 1, 0, 2, 3, 4, 5, 6, 7);
-        return static_cast<uint32_t>(-all[0]);
+        // all[0] is minus the number of lanes above t.
+        return 8 * n + static_cast<uint32_t>(static_cast<int32_t>(all[0]));
     }
     // Adds the coded symbol's increment to the sums from `sym` on (padding lanes included, which
-    // start at 0x8000 and so stay above every target without wrapping before the next halving).
+    // start at 32768 and so stay above every target without wrapping before the next halving).
     ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
         CountLanes* v = lanes();
-        const CountLanes from = CountLanes{} + static_cast<uint16_t>(sym);
-        CountLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
-#pragma GCC unroll 4
-        for (uint32_t k = 0; k < groups; ++k) {
-            v[k] += (CountLanes)(index >= from) & 2;
-            index += 8;
+        const int16_t* step = kRaiseSteps.lane + kRaiseOrigin - sym;
+        const uint32_t n = groups;
+        for (uint32_t k = 0; k < n; ++k) {
+            CountLanes increment;
+            memcpy(&increment, step + 8 * k, sizeof increment);
+            v[k] += increment;
         }
         total += 2;
         if (total >= limit) halve();
     }
     void halve();
-    CountLanes* lanes() {
-        return reinterpret_cast<CountLanes*>(sums.data() + kLead);
-    }
-    const CountLanes* lanes() const {
-        return reinterpret_cast<const CountLanes*>(sums.data() + kLead);
-    }
+    CountLanes* lanes() { return reinterpret_cast<CountLanes*>(sums.data() + kLead); }
+    const CountLanes* lanes() const { return reinterpret_cast<const CountLanes*>(sums.data() + kLead); }
 
+    static constexpr int16_t kBias = INT16_MIN;
     // The sums start at lane kLead (a whole register from the start), with the zero right before.
     static constexpr uint32_t kLead = 8;
-    Buffer<uint16_t> sums;
+    Buffer<int16_t> sums;
     uint32_t groups = 0;  // registers of eight sums
 };
 

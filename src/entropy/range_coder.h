@@ -120,7 +120,24 @@ public:
         return first;
     }
 
+    // Takes in bytes until range exceeds kRangeBottom. Every coding step leaves range at 2^8 or
+    // more, so at most two bytes are due: they are taken without a branch on their number, which
+    // varies from one symbol to the next as the bits come, and would be mispredicted half the time.
     ELQ_ALWAYS_INLINE void normalize() {
+        if (range >= 0x100 && stream->avail >= 2) {
+            const uint32_t n = (range <= kRangeBottom) + (range <= (kRangeBottom >> 8));
+            const uint8_t* p = stream->cur;
+            // The cache and the next two bytes; the first n bytes enter low, each split as below.
+            const uint32_t next =
+                (static_cast<uint32_t>(cache) << 16) | (static_cast<uint32_t>(p[0]) << 8) | p[1];
+            const uint32_t drop = 8 * (2 - n);
+            low = (low << (8 * n)) | ((next >> 1) & 0xFFFFu) >> drop;
+            cache = static_cast<uint8_t>(next >> drop);
+            range <<= 8 * n;
+            stream->cur += n;
+            stream->avail -= n;
+            return;
+        }
         while (range <= kRangeBottom) {
             low = (low << 8) | (static_cast<uint32_t>(cache & 1) << 7);
             cache = stream->getByte();

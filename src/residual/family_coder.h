@@ -211,9 +211,13 @@ uint32_t FamilyResidualDecoder<Family, Channels>::decodeBlock(int32_t* out, uint
     const MemoryWeights w = weights;
     const uint32_t widthParameter = Family::widthParameter(W);
     CumulativeModel* table = models.data();
+    // A local copy keeps the decoder's state in registers: it would otherwise be stored and loaded
+    // again around every store of a count or a value, which might alias it.
+    RangeDecoder local = decoder;
     forEachValue<Channels, true>(n, decoded, statistics, [&](uint32_t i, double& s) ELQ_ALWAYS_INLINE_LAMBDA {
-        out[i] = unfold(Family::decodeValue(s, w, widthParameter, table, decoder));
+        out[i] = unfold(Family::decodeValue(s, w, widthParameter, table, local));
     });
+    decoder = local;
     decoded += n;
     if (decoded == count) models.release();
     return n;
