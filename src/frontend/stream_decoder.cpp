@@ -39,8 +39,7 @@ void decodePieces(RangeDecoder& decoder, Normalizer& normalizer, Predictor& pred
         uint32_t n = count - done < kPieceValues ? count - done : kPieceValues;
         progress.done = done;
         progress.pieceLength = n;
-        uint32_t got = residual.decodeBlock(piece.data(), n, decoder);
-        predictor.reconstructBlock(piece.data(), got, piece.data());
+        uint32_t got = predictor.decodeBlock(residual, decoder, n, piece.data());
         normalizer.restore(piece.data(), got);
         sink.putSamples(piece.data(), got);
         done += got;
