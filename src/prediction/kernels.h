@@ -121,6 +121,7 @@ ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, ui
             sums = sums + __builtin_shufflevector(pairs, pairs, 0, 2);
             sums = sums + __builtin_shufflevector(pairs, pairs, 1, 3);
         }
+        if (k == n) return;
     }
     for (; k < n; k += 4) {
         PortableLanes q01 = loadLanes<PortableLanes>(h + k) * loadLanes<PortableLanes>(w + k);
@@ -129,24 +130,24 @@ ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, ui
     }
 }
 
-// r[k] = (lambda·r[k]) + (x·h[k]) for k < n; independent across k.
+// r[k] = (lambda·r[k]) + (x·h[k]) for k < n (a multiple of 4); independent across k.
 template <class V>
 ELQ_ALWAYS_INLINE void accumulateCorrelation(double* r, const double* h, double x, double lambda,
                                              uint32_t n) {
-    forEachLane<V>(0, n, [=]<class U>(uint32_t k) ELQ_ALWAYS_INLINE_LAMBDA {
-        storeLanes(r + k, (lambda * loadLanes<U>(r + k)) + (x * loadLanes<U>(h + k)));
-    });
+    for (uint32_t k = 0; k < n; k += kLanes<V>)
+        storeLanes(r + k, (lambda * loadLanes<V>(r + k)) + (x * loadLanes<V>(h + k)));
 }
 
-// ry[t] = (lambda·ry[t]) + (z[t]·y) and rx[t] = (lambda·rx[t]) + (z[t]·x) for t < n; independent across t.
+// ry[t] = (lambda·ry[t]) + (z[t]·y) and rx[t] = (lambda·rx[t]) + (z[t]·x) for t < n (a multiple of 4);
+// independent across t.
 template <class V>
 ELQ_ALWAYS_INLINE void accumulateCorrelationPairs(double* ry, double* rx, const double* z, uint32_t n,
                                                   double y, double x, double lambda) {
-    forEachLane<V>(0, n, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
-        const U zv = loadLanes<U>(z + t);
-        storeLanes(ry + t, (lambda * loadLanes<U>(ry + t)) + (zv * y));
-        storeLanes(rx + t, (lambda * loadLanes<U>(rx + t)) + (zv * x));
-    });
+    for (uint32_t t = 0; t < n; t += kLanes<V>) {
+        const V zv = loadLanes<V>(z + t);
+        storeLanes(ry + t, (lambda * loadLanes<V>(ry + t)) + (zv * y));
+        storeLanes(rx + t, (lambda * loadLanes<V>(rx + t)) + (zv * x));
+    }
 }
 
 // base^exponent by square-and-multiply, lowest exponent bit first.
