@@ -24,9 +24,17 @@ inline uint32_t floorLog2(uint32_t x) {
     return 31u - static_cast<uint32_t>(__builtin_clz(x | 1u));
 }
 
-// Eight 16-bit lanes in one register, read and written over an array of int16_t (hence may_alias);
-// a comparison gives 0 or -1 per lane.
-typedef int16_t CountLanes __attribute__((vector_size(16), may_alias));
+// 16-bit lanes filling `Bytes` bytes, read and written over arrays of int16_t (hence may_alias); a
+// comparison gives 0 or -1 per lane.
+template <uint32_t Bytes>
+struct CountVector {
+    typedef int16_t type __attribute__((vector_size(Bytes), may_alias));
+};
+// The count lanes as wide as a lane type V of the kernel sets (sixteen bytes for the portable set,
+// thirty-two with AVX2), so that a loop compiled for a set runs the models at its width.
+template <class V>
+using CountLanes = typename CountVector<sizeof(V)>::type;
+typedef CountVector<16>::type PortableCounts;
 
 // The increments of one coding, kRaiseSteps.lane[kRaiseOrigin + lane - sym]: 2 for the lanes from
 // the coded symbol's on, 0 before it.
@@ -47,7 +55,8 @@ inline constexpr RaiseSteps kRaiseSteps = [] {
 // of partial sums (the tests keep such a tree as the reference it must match frequency for
 // frequency). The lanes hold each sum minus 32768, so that a signed comparison, the one every
 // instruction set has, orders them as unsigned values. Up to 256 symbols and a limit of at most
-// 32768.
+// 32768. The coding steps take the lane width as the type V (CountLanes), the portable one by
+// default; all widths give the same symbols and counts.
 class CumulativeModel {
 public:
     // Allocates the sums ("freqs") and sets every count to 1.
@@ -56,19 +65,21 @@ public:
     bool isCreated() const { return sums.data() != nullptr; }
     uint32_t frequency(uint32_t sym) const { return sum(sym) - sum(sym - 1); }
 
+    template <class V = PortableCounts>
     ELQ_ALWAYS_INLINE void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
         assert(sym < numSymbols);
         const uint32_t below = sum(sym - 1);
         encoder.encodeFreq(sum(sym) - below, below, total);
-        raise(sym);
+        raise<V>(sym);
     }
 
     // The target is clamped below `total`, so the symbol found is a real one.
+    template <class V = PortableCounts>
     ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
-        const uint32_t sym = countAtMost(decoder.decodeFreq(total));
+        const uint32_t sym = countAtMost<V>(decoder.decodeFreq(total));
         const uint32_t below = sum(sym - 1);
         decoder.update(sum(sym) - below, below, total);
-        raise(sym);
+        raise<V>(sym);
         return sym;
     }
 
@@ -79,51 +90,61 @@ public:
 private:
     // sum(-1) (as unsigned, all ones) is the zero in front of the sums.
     uint32_t sum(uint32_t sym) const { return static_cast<uint16_t>(sums[kLead + sym] ^ kBias); }
-    // The number of symbols whose sum is at most t: the symbol whose range holds target t. Padding
-    // lanes hold 32768 or more, above every target.
+    // The number of symbols whose sum is at most t, that is below t + 1: the symbol whose range holds
+    // target t (t < total <= 32767). Padding lanes hold 32768 or more, above every target.
+    template <class V>
     ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
-        const CountLanes* v = lanes();
-        const uint32_t n = groups;
-        const CountLanes above = CountLanes{} + static_cast<int16_t>(t ^ kBias);
-        CountLanes a0 = {}, a1 = {}, a2 = {};
+        typedef CountLanes<V> C;
+        const C* v = reinterpret_cast<const C*>(sums.data() + kLead);
+        const uint32_t n = groups * (kGroup * sizeof(int16_t) / sizeof(C));
+        const C bound = C{} + static_cast<int16_t>((t + 1) ^ 0x8000u);
+        C a0 = {}, a1 = {};
         uint32_t k = 0;
-        for (; k + 3 <= n; k += 3) {
-            a0 += v[k] > above;
-            a1 += v[k + 1] > above;
-            a2 += v[k + 2] > above;
+        for (; k + 2 <= n; k += 2) {
+            a0 += bound > v[k];
+            a1 += bound > v[k + 1];
         }
-        for (; k < n; ++k)
-            a0 += v[k] > above;
-        CountLanes all = a0 + (a1 + a2);
-        all += __builtin_shufflevector(all, all, 4, 5, 6, 7, 0, 1, 2, 3);
-        all += __builtin_shufflevector(all, all, 2, 3, 0, 1, 4, 5, 6, 7);
-        all += __builtin_shufflevector(all, all, 1, 0, 2, 3, 4, 5, 6, 7);
-        // all[0] is minus the number of lanes above t.
-        return 8 * n + static_cast<uint32_t>(static_cast<int32_t>(all[0]));
+        if (k < n) a0 += bound > v[k];
+        C all = a0 + a1;
+        PortableCounts half;
+        if constexpr (sizeof(C) == 32) {
+            half = __builtin_shufflevector(all, all, 0, 1, 2, 3, 4, 5, 6, 7) +
+                   __builtin_shufflevector(all, all, 8, 9, 10, 11, 12, 13, 14, 15);
+        } else {
+            half = all;
+        }
+        half += __builtin_shufflevector(half, half, 4, 5, 6, 7, 0, 1, 2, 3);
+        half += __builtin_shufflevector(half, half, 2, 3, 0, 1, 4, 5, 6, 7);
+        half += __builtin_shufflevector(half, half, 1, 0, 2, 3, 4, 5, 6, 7);
+        // half[0] is minus the count.
+        return static_cast<uint32_t>(-static_cast<int32_t>(half[0]));
     }
     // Adds the coded symbol's increment to the sums from `sym` on (padding lanes included, which
     // start at 32768 and so stay above every target without wrapping before the next halving).
+    template <class V>
     ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
-        CountLanes* v = lanes();
+        typedef CountLanes<V> C;
+        constexpr uint32_t kWidth = sizeof(C) / sizeof(int16_t);
+        C* v = reinterpret_cast<C*>(sums.data() + kLead);
         const int16_t* step = kRaiseSteps.lane + kRaiseOrigin - sym;
-        const uint32_t n = groups;
+        const uint32_t n = groups * (kGroup / kWidth);
         for (uint32_t k = 0; k < n; ++k) {
-            CountLanes increment;
-            memcpy(&increment, step + 8 * k, sizeof increment);
+            C increment;
+            memcpy(&increment, step + kWidth * k, sizeof increment);
             v[k] += increment;
         }
         total += 2;
         if (total >= limit) halve();
     }
     void halve();
-    CountLanes* lanes() { return reinterpret_cast<CountLanes*>(sums.data() + kLead); }
-    const CountLanes* lanes() const { return reinterpret_cast<const CountLanes*>(sums.data() + kLead); }
 
     static constexpr int16_t kBias = INT16_MIN;
-    // The sums start at lane kLead (a whole register from the start), with the zero right before.
-    static constexpr uint32_t kLead = 8;
+    // Sums are held in groups of kGroup lanes, as many as the widest count vector.
+    static constexpr uint32_t kGroup = 16;
+    // The sums start at lane kLead (a whole group from the start), with the zero right before.
+    static constexpr uint32_t kLead = kGroup;
     Buffer<int16_t> sums;
-    uint32_t groups = 0;  // registers of eight sums
+    uint32_t groups = 0;  // groups of kGroup sums
 };
 
 // The same counts as CumulativeModel in a flat array, for the cost estimator only.

@@ -195,7 +195,7 @@ ELQ_ALWAYS_INLINE uint32_t decodeLoop(Filter& filter, const BlockClamp<Channels>
                                       Residual& residual, RangeDecoder& decoder, uint32_t count,
                                       int32_t* samples) {
     ProgressCountdown ticks = countdown;
-    const uint32_t n = residual.decodeEach(
+    const uint32_t n = residual.template decodeEach<V>(
         count, decoder, [&](uint32_t i, int32_t residue, auto channel) ELQ_ALWAYS_INLINE_LAMBDA {
             if (channel == 0) ticks.tick(progress, i, count);
             const int32_t q = clampPrediction(predictChannel<V, Channels>(filter, channel), clamp.lo[channel],

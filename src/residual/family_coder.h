@@ -123,10 +123,11 @@ public:
     void readParameters(RangeDecoder& decoder) override;
     uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
     // decodeBlock handing each value to use(i, value, channel) as soon as it is decoded instead of
-    // storing it (i counts from 0 in each call; channel as forEachValue passes it). The predictors
+    // storing it (i counts from 0 in each call; channel as forEachValue passes it), with the models at
+    // the lane width of V (CountLanes). The predictors
     // reconstruct each sample right there, so that the processor overlaps the range decoder's chain of
     // dependent steps with the filter's.
-    template <class Use>
+    template <class V, class Use>
     uint32_t decodeEach(uint32_t maxCount, RangeDecoder& decoder, Use&& use);
 
 private:
@@ -210,12 +211,13 @@ void FamilyResidualDecoder<Family, Channels>::readParameters(RangeDecoder& decod
 template <class Family, uint32_t Channels>
 uint32_t FamilyResidualDecoder<Family, Channels>::decodeBlock(int32_t* out, uint32_t maxCount,
                                                               RangeDecoder& decoder) {
-    return decodeEach(maxCount, decoder,
-                      [out](uint32_t i, int32_t value, auto) ELQ_ALWAYS_INLINE_LAMBDA { out[i] = value; });
+    return decodeEach<PortableCounts>(maxCount, decoder,
+                                      [out](uint32_t i, int32_t value, auto)
+                                          ELQ_ALWAYS_INLINE_LAMBDA { out[i] = value; });
 }
 
 template <class Family, uint32_t Channels>
-template <class Use>
+template <class V, class Use>
 ELQ_ALWAYS_INLINE uint32_t FamilyResidualDecoder<Family, Channels>::decodeEach(uint32_t maxCount,
                                                                                RangeDecoder& decoder,
                                                                                Use&& use) {
@@ -238,7 +240,7 @@ ELQ_ALWAYS_INLINE uint32_t FamilyResidualDecoder<Family, Channels>::decodeEach(u
     RangeDecoder local = decoder;
     forEachValue<Channels, false>(
         n, decoded, statistics, [&](uint32_t i, double& s, auto channel) ELQ_ALWAYS_INLINE_LAMBDA {
-            use(i, unfold(Family::decodeValue(s, w, widthParameter, table, local)), channel);
+            use(i, unfold(Family::template decodeValue<V>(s, w, widthParameter, table, local)), channel);
         });
     decoder = local;
     decoded += n;
