@@ -4,13 +4,13 @@ namespace elq {
 
 void CumulativeModel::create(uint32_t symbols, uint32_t countLimit) {
     assert(symbols >= 1 && symbols <= kRaiseOrigin && countLimit <= 32768);
-    groups = (symbols + kGroup - 1) / kGroup;
-    sums.reset(kLead + kGroup * static_cast<size_t>(groups), "freqs", 32);
+    blocks = (symbols + kBlock - 1) / kBlock;
+    sums.reset(kLead + kBlock * static_cast<size_t>(blocks), "freqs", 32);
     numSymbols = symbols;
     limit = countLimit;
     for (uint32_t i = 0; i < kLead; ++i)
         sums[i] = kBias;
-    for (uint32_t s = 0; s < kGroup * groups; ++s)
+    for (uint32_t s = 0; s < kBlock * blocks; ++s)
         sums[kLead + s] = static_cast<int16_t>((s < symbols ? s + 1 : 0x8000) ^ 0x8000);
     total = symbols;
 }
@@ -24,7 +24,7 @@ void CumulativeModel::halve() {
         sumSoFar += ((count - 1) >> 1) + 1;
         sums[kLead + s] = static_cast<int16_t>(sumSoFar ^ 0x8000);
     }
-    for (uint32_t s = numSymbols; s < kGroup * groups; ++s)
+    for (uint32_t s = numSymbols; s < kBlock * blocks; ++s)
         sums[kLead + s] = 0;
     total = sumSoFar;
 }

@@ -95,17 +95,17 @@ private:
     template <class V>
     ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
         typedef CountLanes<V> C;
-        const C* v = reinterpret_cast<const C*>(sums.data() + kLead);
-        const uint32_t n = groups * (kGroup * sizeof(int16_t) / sizeof(C));
+        constexpr uint32_t kPerBlock = kBlock * sizeof(int16_t) / sizeof(C);
         const C bound = C{} + static_cast<int16_t>((t + 1) ^ 0x8000u);
-        C a0 = {}, a1 = {};
-        uint32_t k = 0;
-        for (; k + 2 <= n; k += 2) {
-            a0 += bound > v[k];
-            a1 += bound > v[k + 1];
+        C below[2] = {};
+        const C* v = reinterpret_cast<const C*>(sums.data() + kLead);
+        const C* const end = v + blocks * kPerBlock;
+        for (; v != end; v += kPerBlock) {
+#pragma GCC unroll 8
+            for (uint32_t u = 0; u < kPerBlock; ++u)
+                below[u & 1] += bound > v[u];
         }
-        if (k < n) a0 += bound > v[k];
-        C all = a0 + a1;
+        const C all = below[0] + below[1];
         PortableCounts half;
         if constexpr (sizeof(C) == 32) {
             half = __builtin_shufflevector(all, all, 0, 1, 2, 3, 4, 5, 6, 7) +
@@ -124,14 +124,17 @@ private:
     template <class V>
     ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
         typedef CountLanes<V> C;
-        constexpr uint32_t kWidth = sizeof(C) / sizeof(int16_t);
-        C* v = reinterpret_cast<C*>(sums.data() + kLead);
+        constexpr uint32_t kPerBlock = kBlock * sizeof(int16_t) / sizeof(C);
         const int16_t* step = kRaiseSteps.lane + kRaiseOrigin - sym;
-        const uint32_t n = groups * (kGroup / kWidth);
-        for (uint32_t k = 0; k < n; ++k) {
-            C increment;
-            memcpy(&increment, step + kWidth * k, sizeof increment);
-            v[k] += increment;
+        C* v = reinterpret_cast<C*>(sums.data() + kLead);
+        C* const end = v + blocks * kPerBlock;
+        for (; v != end; v += kPerBlock, step += kBlock) {
+#pragma GCC unroll 8
+            for (uint32_t u = 0; u < kPerBlock; ++u) {
+                C increment;
+                memcpy(&increment, step + u * (sizeof(C) / sizeof(int16_t)), sizeof increment);
+                v[u] += increment;
+            }
         }
         total += 2;
         if (total >= limit) halve();
@@ -139,12 +142,14 @@ private:
     void halve();
 
     static constexpr int16_t kBias = INT16_MIN;
-    // Sums are held in groups of kGroup lanes, as many as the widest count vector.
-    static constexpr uint32_t kGroup = 16;
-    // The sums start at lane kLead (a whole group from the start), with the zero right before.
-    static constexpr uint32_t kLead = kGroup;
+    // Sums are held in blocks of kBlock lanes, four registers of the widest count vector: the loops
+    // over them run without a test after each register.
+    static constexpr uint32_t kBlock = 64;
+    // The sums start at lane kLead (a register of the widest vector from the start), with the zero
+    // right before.
+    static constexpr uint32_t kLead = 16;
     Buffer<int16_t> sums;
-    uint32_t groups = 0;  // groups of kGroup sums
+    uint32_t blocks = 0;  // blocks of kBlock sums
 };
 
 // The same counts as CumulativeModel in a flat array, for the cost estimator only.
