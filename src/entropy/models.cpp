@@ -13,6 +13,7 @@ void CumulativeModel::create(uint32_t symbols, uint32_t countLimit) {
     for (uint32_t s = 0; s < kBlock * blocks; ++s)
         sums[kLead + s] = static_cast<int16_t>((s < symbols ? s + 1 : 0x8000) ^ 0x8000);
     total = symbols;
+    reciprocal = rangeReciprocal(total);
 }
 
 void CumulativeModel::halve() {

@@ -76,7 +76,7 @@ public:
     // The target is clamped below `total`, so the symbol found is a real one.
     template <class V = PortableCounts>
     ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
-        const uint32_t sym = countAtMost<V>(decoder.decodeFreq(total));
+        const uint32_t sym = countAtMost<V>(decoder.decodeFreq(total, reciprocal));
         const uint32_t below = sum(sym - 1);
         decoder.update(sum(sym) - below, below, total);
         raise<V>(sym);
@@ -138,6 +138,7 @@ private:
         }
         total += 2;
         if (total >= limit) halve();
+        reciprocal = rangeReciprocal(total);
     }
     void halve();
 
@@ -149,7 +150,8 @@ private:
     // right before.
     static constexpr uint32_t kLead = 16;
     Buffer<int16_t> sums;
-    uint32_t blocks = 0;  // blocks of kBlock sums
+    uint32_t blocks = 0;      // blocks of kBlock sums
+    uint64_t reciprocal = 0;  // rangeReciprocal(total), for the decoder
 };
 
 // The same counts as CumulativeModel in a flat array, for the cost estimator only.

@@ -107,6 +107,26 @@ private:
     }
 };
 
+// range / d for every 32-bit range with a multiplication instead of a division, for a divisor
+// 2 <= d <= 32768 known ahead (a model's total). The reciprocal m = 2^64/d + e with 0 < e < 2^14 is
+// computed in double precision, off the decoder's chain of dependent steps: 2^63/d carries an error
+// below 2^9, so twice its integer part plus 2^13 lies above 2^64/d by less than 2^14. Then
+// range·m/2^64 = range/d + range·e/2^64 with the excess below 2^46/2^64 = 2^-18, while range/d lies
+// at least 1/d >= 2^-15 below the next integer: the integer parts agree.
+inline uint64_t rangeReciprocal(uint32_t d) {
+    return (static_cast<uint64_t>(0x1p63 / static_cast<double>(d)) << 1) + (1u << 13);
+}
+
+ELQ_ALWAYS_INLINE uint32_t divideRange(uint32_t range, uint64_t reciprocal) {
+#if defined(__SIZEOF_INT128__)
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(range) * reciprocal) >> 64);
+#else
+    // The low half's product only carries into the high half; the rest lies below the integer part.
+    const uint64_t low = (static_cast<uint64_t>(range) * static_cast<uint32_t>(reciprocal)) >> 32;
+    return static_cast<uint32_t>((static_cast<uint64_t>(range) * (reciprocal >> 32) + low) >> 32);
+#endif
+}
+
 class RangeDecoder {
 public:
     // Attaches the stream and returns the block's first byte.
@@ -150,6 +170,14 @@ public:
     ELQ_ALWAYS_INLINE uint32_t decodeFreq(uint32_t totFreq) {
         normalize();
         help = range / totFreq;
+        uint32_t t = low / help;
+        return t >= totFreq ? totFreq - 1 : t;
+    }
+
+    // decodeFreq with the range divided by rangeReciprocal(totFreq) (2 <= totFreq <= 32768).
+    ELQ_ALWAYS_INLINE uint32_t decodeFreq(uint32_t totFreq, uint64_t reciprocal) {
+        normalize();
+        help = divideRange(range, reciprocal);
         uint32_t t = low / help;
         return t >= totFreq ? totFreq - 1 : t;
     }
