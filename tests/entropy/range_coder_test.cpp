@@ -78,6 +78,18 @@ TEST(RangeCoder, RemainderAndFieldLayout) {
     EXPECT_EQ(coded.start().decodeShort(), 0x1234u);
 }
 
+// The division by a model's total through its reciprocal, for every total: the ranges next to each
+// multiple of it, the largest range, and random ones.
+TEST(RangeCoder, ReciprocalDividesEveryRangeExactly) {
+    std::mt19937 rng(5);
+    for (uint32_t d = 2; d <= 32768; ++d) {
+        const uint64_t m = rangeReciprocal(d);
+        const uint32_t top = UINT32_MAX / d * d;
+        for (uint32_t range : {0u, 1u, d - 1, d, top - 1, top, UINT32_MAX, uint32_t(rng()), uint32_t(rng())})
+            ASSERT_EQ(divideRange(range, m), range / d) << range << " / " << d;
+    }
+}
+
 TEST(RangeCoder, OverflowIsRaisedBeforeTheStore) {
     uint8_t area[6];
     memset(area, 0xCC, sizeof area);
