@@ -68,6 +68,9 @@ rows=(
     "elq-extra|ELQ|--mode extra --optimize none"
     "elq-best|ELQ|--mode best"
     "elq-insane|ELQ|--mode insane"
+    "elq-max-normal|ELQ|--mode normal --optimize max --threads 2"
+    "elq-max-extra|ELQ|--mode extra --optimize max --threads 2"
+    "elq-max-insane|ELQ|--mode insane --optimize max --threads 2"
     "flac-5|FLAC|-5"
     "flac-8|FLAC|-8"
     "wavpack-default|WavPack|default"
@@ -132,6 +135,7 @@ encode_command() {
         elq-extra) command=("$elq" --encode "${elq_options[@]}" --mode extra --optimize none "$in" --output "$out") ;;
         elq-best) command=("$elq" --encode "${elq_options[@]}" --mode best "$in" --output "$out") ;;
         elq-insane) command=("$elq" --encode "${elq_options[@]}" --mode insane "$in" --output "$out") ;;
+        elq-max-*) command=("$elq" --encode "${elq_options[@]}" --mode "${id#elq-max-}" --optimize max --threads 2 "$in" --output "$out") ;;
         flac-5) command=(flac -5 -s -f -o "$out" "$in") ;;
         flac-8) command=(flac -8 -s -f -o "$out" "$in") ;;
         wavpack-default) command=(wavpack -q -y "$in" -o "$out") ;;
@@ -299,6 +303,21 @@ if has elq-insane; then
     s=$(speed "${enc_of[elq-insane]}")
     check "\`--mode insane\` encodes at least 5× real time (${s}×)" "$(awk -v s="$s" 'BEGIN { print (s >= 5) }')"
 fi
+# --optimize max, against the default file (--mode normal) of the same files; its rows run on two threads.
+max_target() {
+    local mode=$1 most=$2 speed=$3
+    has "elq-max-$mode" || return 0
+    if has elq-normal; then
+        r=$(awk -v a="${size_of[elq-max-$mode]}" -v b="${size_of[elq-normal]}" 'BEGIN { printf "%.4f", a / b }')
+        check "\`--mode $mode --optimize max\` at most ${most}× the size of \`--mode normal\` (${r}×)" \
+            "$(awk -v r="$r" -v m="$most" 'BEGIN { print (r <= m) }')"
+    fi
+    s=$(speed "${enc_of[elq-max-$mode]}")
+    check "\`--mode $mode --optimize max\` encodes at least ${speed}× real time on two threads (${s}×)" \
+        "$(awk -v s="$s" -v m="$speed" 'BEGIN { print (s >= m) }')"
+}
+max_target normal 0.985 40
+max_target insane 0.96 8
 if [ ${#targets[@]} -gt 0 ]; then
     echo
     echo "Targets:"

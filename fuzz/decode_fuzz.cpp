@@ -25,24 +25,20 @@ struct NullSink final : ByteSink {
 };
 
 // Takes what the block decoder hands over: a sound block head, then no more values than it
-// announced, each of them read.
+// announced, each of them read (the sanitizers see a value outside the decoder's buffer). The
+// header's total bounds every block, as in the decode command.
 struct CheckingSink : BlockSink {
     uint32_t remaining, expected = 0, received = 0, checksum = 0;
     bool began = false;
-
     explicit CheckingSink(uint32_t total) : remaining(total) {}
-
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t channelCode) override {
-        FUZZ_CHECK(sampleType < kSampleTypeCount && channelCode <= 1);
-        FUZZ_CHECK(channelCode == 0 || count % 2 == 0);
-        // The decode command's own limit: no block beyond the header's total.
+        FUZZ_CHECK(sampleType < kSampleTypeCount && channelCode <= 1 && (channelCode == 0 || count % 2 == 0));
         if (count > remaining) throwError(UNKNOWN, "damaged block: more values than the file holds");
         if (!isCompressedSampleType(sampleType)) throw TypeNotImplemented{};
         expected = count;
         received = 0;
         began = true;
     }
-
     void putSamples(const int32_t* values, uint32_t count) override {
         FUZZ_CHECK(began && count <= expected - received);
         for (uint32_t i = 0; i < count; ++i)

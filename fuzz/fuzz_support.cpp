@@ -6,12 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "frontend/decode_command.h"
 #include "frontend/encode_command.h"
+#include "support/temp_dir.h"
 
 namespace elq::fuzz {
 
@@ -33,32 +32,15 @@ const char* memoryFile(std::span<const uint8_t> bytes) {
     return path.c_str();
 }
 
-namespace {
-
-struct Scratch {
-    std::string path;
-    Scratch() {
-        const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/elq-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data())) fail("mkdtemp", __FILE__, __LINE__);
-        path = pattern;
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-}  // namespace
-
 const std::string& scratchDirectory() {
-    static Scratch scratch;
-    return scratch.path;
+    static const test::TempDir scratch;
+    static const std::string path = scratch.path("");
+    return path;
 }
 
 Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = test::readWholeFile(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 void writeFile(const std::string& path, std::span<const uint8_t> bytes) {
@@ -69,9 +51,8 @@ void writeFile(const std::string& path, std::span<const uint8_t> bytes) {
 
 void checkRoundTrip(std::span<const uint8_t> wave, const CommandSettings& quiet,
                     std::span<const uint8_t> expected) {
-    const std::string& dir = scratchDirectory();
-    const std::string source = dir + "/in.wav", first = dir + "/first.elq", second = dir + "/second.elq",
-                      decoded = dir + "/decoded.wav";
+    const std::string dir = scratchDirectory(), source = dir + "in.wav", first = dir + "first.elq",
+                      second = dir + "second.elq", decoded = dir + "decoded.wav";
     writeFile(source, wave);
     FUZZ_CHECK(encodeFile(source.c_str(), first.c_str(), quiet));
     FUZZ_CHECK(decodeFile(first.c_str(), decoded.c_str(), quiet));

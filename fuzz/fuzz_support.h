@@ -20,16 +20,15 @@ int waveReader(const uint8_t* data, size_t size);
 int decodeBlocks(const uint8_t* data, size_t size);
 int decodeContainer(const uint8_t* data, size_t size);
 int roundTrip(const uint8_t* data, size_t size);
+int decodeApi(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;  // also the folder of its corpus and of its saved regression inputs
     int (*run)(const uint8_t* data, size_t size);
 };
 inline constexpr Target kTargets[] = {
-    {"wave_reader", waveReader},
-    {"decode_blocks", decodeBlocks},
-    {"decode_container", decodeContainer},
-    {"round_trip", roundTrip},
+    {"wave_reader", waveReader}, {"decode_blocks", decodeBlocks}, {"decode_container", decodeContainer},
+    {"round_trip", roundTrip},   {"decode_api", decodeApi},
 };
 
 // Writes a seed corpus for every target into `directory`/<target name>/.
@@ -46,7 +45,8 @@ void writeSeeds(const std::string& directory);
 // returns a name any open() accepts for it.
 const char* memoryFile(std::span<const uint8_t> bytes);
 
-// A directory of this process for the targets that need real named files; removed at exit.
+// A directory of this process for the targets that need real named files, with a trailing slash;
+// removed at exit.
 const std::string& scratchDirectory();
 
 Bytes readFile(const std::string& path);

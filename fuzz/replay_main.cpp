@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
     }
     int count = 0, first = 1;
     if (argc > 1 && strcmp(argv[1], "--seeds") == 0) {
-        elq::fuzz::writeSeeds(elq::fuzz::scratchDirectory() + "/seeds");
-        count += replay(elq::fuzz::scratchDirectory() + "/seeds");
+        elq::fuzz::writeSeeds(elq::fuzz::scratchDirectory() + "seeds");
+        count += replay(elq::fuzz::scratchDirectory() + "seeds");
         ++first;
     }
     for (int i = first; i < argc; ++i)

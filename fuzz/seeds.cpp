@@ -32,7 +32,7 @@ void writeSeeds(const std::string& directory) {
         {"search", {.blockLength = 512}},  // several blocks
         {"checksummed", {.blockLength = 700, .order = 12, .crossOrder = 4, .opt1 = 0, .opt2 = 0}},
     };
-    const std::string wavePath = scratchDirectory() + "/seed.wav", elqPath = scratchDirectory() + "/seed.elq";
+    const std::string wavePath = scratchDirectory() + "seed.wav", elqPath = scratchDirectory() + "seed.elq";
     uint8_t index = 0;
     for (const auto& s : sources) {
         const Bytes pcm = test::pcmSignal(s.kind, s.bits, s.channels, s.frames, 7 + index);
@@ -58,6 +58,7 @@ void writeSeeds(const std::string& directory) {
             FUZZ_CHECK(encodeFile(wavePath.c_str(), elqPath.c_str(), command));
             const Bytes elq = readFile(elqPath);
             save("decode_container", name + "_" + mode + ".elq", elq);
+            save("decode_api", name + "_" + mode + ".elq", elq);
             // decode_blocks: total and layout in three bytes, then everything behind the "HEAD" section.
             const uint32_t total = s.channels * s.frames;
             const uint32_t headLength =

@@ -39,20 +39,23 @@ build_release() {
     cmake --build "$BUILD" -j"$JOBS" "$@"
 }
 
-# Fails when a C++ source of src, tests, bench or fuzz is not as clang-format writes it.
+# Fails when a C or C++ source of src, include, tests, bench, fuzz or examples is not as
+# clang-format writes it.
 check_format() {
     ensure_packages clang-format
     echo "== clang-format"
     local sources
-    mapfile -t sources < <(cd "$ROOT" && find src tests bench fuzz -name '*.h' -o -name '*.cpp')
+    mapfile -t sources < <(cd "$ROOT" && find src include tests bench fuzz examples -name '*.h' -o -name '*.cpp' -o -name '*.c')
     (cd "$ROOT" && clang-format --dry-run -Werror "${sources[@]}")
 }
 
 # Fails when a file of src/ includes from a folder above its own: the layers are foundation, then
-# wave and entropy, then residual, then prediction, then frontend (src/README.md).
+# wave and entropy, then residual, then prediction, then frontend, then api (the C interface), then
+# gstreamer (the plugin, which includes only the public header <elq/elq.h>) (src/README.md).
 check_layers() {
     echo "== layering"
-    local -A rank=([foundation]=0 [wave]=1 [entropy]=1 [residual]=2 [prediction]=3 [frontend]=4)
+    local -A rank=([foundation]=0 [wave]=1 [entropy]=1 [residual]=2 [prediction]=3 [frontend]=4 [api]=5
+        [gstreamer]=6)
     local file folder included bad=0
     while IFS= read -r file; do
         folder="${file#src/}"
@@ -65,6 +68,11 @@ check_layers() {
                 bad=1
             fi
         done < <(sed -n 's/^#include "\([a-z_]*\)\/.*/\1/p' "$ROOT/$file")
-    done < <(cd "$ROOT" && find src -name '*.h' -o -name '*.cpp')
+    done < <(cd "$ROOT" && find src -name '*.h' -o -name '*.cpp' -o -name '*.c')
+    # The plugin is a user of the library like any other: its header and nothing inside.
+    if grep -n '#include "' "$ROOT"/src/gstreamer/*.c; then
+        echo "src/gstreamer includes from inside the library" >&2
+        bad=1
+    fi
     return "$bad"
 }

@@ -25,7 +25,7 @@ if ! command -v clang++ >/dev/null 2>&1 ||
 fi
 
 FUZZ="$BUILD/fuzz"
-targets=(wave_reader decode_blocks decode_container round_trip)
+targets=(wave_reader decode_blocks decode_container round_trip decode_api)
 echo "== fuzz build (clang++, libFuzzer, address and undefined-behaviour sanitizers)"
 cmake -S "$ROOT" -B "$FUZZ" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DELQ_FUZZ=ON -DELQ_TESTS=OFF -DELQ_WERROR=OFF >/dev/null

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace elq {
 
@@ -54,6 +55,9 @@ public:
     // course. Standard output ("-") and an existing output that is not a regular file (a device,
     // a pipe) are written in place, as openWrite does.
     void openReplacing(const char* name);
+    // True when openReplacing(name) would write in place: standard output, or an existing file
+    // that is not a regular file. Such an output can be neither sought back in nor read back.
+    static bool writesInPlace(const char* name);
     void write(const void* buffer, uint32_t n);
     // Sets the position of the next write (outputs that can seek only).
     void seek(uint64_t position);
@@ -70,6 +74,10 @@ public:
     // The temporary file's name while one is being written, else null.
     const char* temporaryName() const { return finalName ? realName : nullptr; }
 
+    // False leaves a temporary file out of the process-wide slot of the signal handlers, and
+    // installs none: the library's callers own their signals and may write outputs on several
+    // threads at once. Set before openReplacing.
+    bool watched = true;
     char* realName = nullptr;   // the name opened: the temporary file's while there is one
     char* finalName = nullptr;  // the name a temporary file replaces
     FileHandle handle = InputFile::kInvalidHandle;
@@ -79,6 +87,11 @@ public:
 }  // namespace elq
 
 namespace elq {
+
+// The name of a temporary file for `name` in the same folder, so that a rename stays within one
+// file system: ".<name>.XXXXXX", the six characters drawn from `serial`; a long name is cut to keep
+// within the systems' limits. Shared by both platform layers.
+std::string temporaryNameBeside(const char* name, uint32_t serial);
 
 // True when both names lead to one existing file (hard links and other spellings included).
 bool isSameFile(const char* first, const char* second);

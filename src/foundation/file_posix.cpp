@@ -124,22 +124,11 @@ private:
     sigset_t previous;
 };
 
-// "<folder>/.<name>.XXXXXX": beside the output, so that the rename stays within one file system.
-// A long name is cut so that the temporary name stays within the system's limit.
-std::string temporaryNameFor(const char* name, uint32_t serial) {
-    std::string path = name;
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.size() > 200) base.resize(200);
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char suffix[7];
-    for (int i = 0; i < 6; ++i) {
-        suffix[i] = kLetters[serial % 62];
-        serial /= 62;
+void seekHandle(int handle, uint64_t position) {
+    if (position > static_cast<uint64_t>(INT64_MAX) ||
+        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
+        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
     }
-    suffix[6] = '\0';
-    return folder + "." + base + "." + suffix;
 }
 
 }  // namespace
@@ -198,10 +187,7 @@ uint64_t InputFile::size() {
 }
 
 void InputFile::seek(uint64_t position) {
-    if (position > static_cast<uint64_t>(INT64_MAX) ||
-        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
-        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
-    }
+    seekHandle(handle, position);
 }
 
 void InputFile::close() {
@@ -229,23 +215,27 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
-void OutputFile::openReplacing(const char* name) {
+bool OutputFile::writesInPlace(const char* name) {
     struct stat info;
-    if (strcmp(name, "-") == 0 || (stat(name, &info) == 0 && !S_ISREG(info.st_mode))) {
+    return strcmp(name, "-") == 0 || (stat(name, &info) == 0 && !S_ISREG(info.st_mode));
+}
+
+void OutputFile::openReplacing(const char* name) {
+    if (writesInPlace(name)) {
         openWrite(name);
         return;
     }
-    watchSignals();
+    if (watched) watchSignals();
     std::random_device entropy;
     uint32_t serial = entropy() ^ static_cast<uint32_t>(getpid());
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
-        std::string temporary = temporaryNameFor(name, serial);
+        std::string temporary = temporaryNameBeside(name, serial);
         // O_EXCL with O_CREAT never follows a link and never opens a file that exists.
         int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EINTR) continue;
         if (fd < 0 && errno == EEXIST && attempt < 100) continue;
         if (fd < 0) throwError(FILENOTFOUND, "CreateFile", static_cast<uint32_t>(errno));
-        setUnfinishedOutput(temporary.c_str());
+        if (watched) setUnfinishedOutput(temporary.c_str());
         try {
             handle = keepOffConsole(fd);
             standard = false;
@@ -255,7 +245,7 @@ void OutputFile::openReplacing(const char* name) {
             if (isOpen()) ::close(handle);
             handle = InputFile::kInvalidHandle;
             unlink(temporary.c_str());
-            setUnfinishedOutput(nullptr);
+            if (watched) setUnfinishedOutput(nullptr);
             release(realName);
             realName = nullptr;
             throw;
@@ -265,10 +255,7 @@ void OutputFile::openReplacing(const char* name) {
 }
 
 void OutputFile::seek(uint64_t position) {
-    if (position > static_cast<uint64_t>(INT64_MAX) ||
-        lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
-        throwError(IOERROR, "SetFilePointer", position > static_cast<uint64_t>(INT64_MAX) ? EINVAL : errno);
-    }
+    seekHandle(handle, position);
 }
 
 void OutputFile::replace(const char* original) {
@@ -297,7 +284,7 @@ void OutputFile::replace(const char* original) {
         discard();
         throwError(IOERROR, "MoveFileEx", static_cast<uint32_t>(error));
     }
-    setUnfinishedOutput(nullptr);
+    if (watched) setUnfinishedOutput(nullptr);
     release(realName);
     release(finalName);
     realName = finalName = nullptr;
@@ -309,7 +296,7 @@ void OutputFile::discard() {
     if (finalName) {
         SignalsHeld held;
         unlink(realName);
-        setUnfinishedOutput(nullptr);
+        if (watched) setUnfinishedOutput(nullptr);
     }
     release(realName);
     release(finalName);

@@ -69,6 +69,18 @@ void closeHandle(FileHandle& handle, bool standard, char*& realName) {
     realName = nullptr;
 }
 
+void seekHandle(FileHandle handle, uint64_t position) {
+    // Positions past 2^63 have a negative high part, which the system refuses.
+    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(toHandle(handle), static_cast<LONG>(static_cast<uint32_t>(position)), &high,
+                               FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER) {
+        DWORD error = GetLastError();
+        if (error != NO_ERROR) throwError(IOERROR, "SetFilePointer", error);
+    }
+}
+
 // The temporary output being written, if any, removed when the console is interrupted. One
 // output is written at a time, so one slot serves the whole process.
 char gUnfinishedOutput[MAX_PATH * 4];
@@ -91,23 +103,6 @@ void setUnfinishedOutput(const char* name, HANDLE handle) {
     snprintf(gUnfinishedOutput, sizeof gUnfinishedOutput, "%s", name);
     gUnfinishedHandle = handle;
     InterlockedExchange(&gHaveUnfinishedOutput, 1);
-}
-
-// "<folder>\.<name>.XXXXXX": beside the output, so that the move stays within one volume.
-std::string temporaryNameFor(const char* name, uint32_t serial) {
-    std::string path = name;
-    size_t slash = path.find_last_of("\\/:");
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.size() > 200) base.resize(200);
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char suffix[7];
-    for (int i = 0; i < 6; ++i) {
-        suffix[i] = kLetters[serial % 62];
-        serial /= 62;
-    }
-    suffix[6] = '\0';
-    return folder + "." + base + "." + suffix;
 }
 
 }  // namespace
@@ -168,15 +163,7 @@ uint64_t InputFile::size() {
 }
 
 void InputFile::seek(uint64_t position) {
-    // Positions past 2^63 have a negative high part, which the system refuses.
-    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
-    SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(toHandle(handle), static_cast<LONG>(static_cast<uint32_t>(position)), &high,
-                               FILE_BEGIN);
-    if (low == INVALID_SET_FILE_POINTER) {
-        DWORD error = GetLastError();
-        if (error != NO_ERROR) throwError(IOERROR, "SetFilePointer", error);
-    }
+    seekHandle(handle, position);
 }
 
 void InputFile::close() {
@@ -204,25 +191,25 @@ void OutputFile::openWrite(const char* name) {
     }
 }
 
-void OutputFile::openReplacing(const char* name) {
-    if (strcmp(name, "-") == 0) {
-        openWrite(name);
-        return;
-    }
+bool OutputFile::writesInPlace(const char* name) {
+    if (strcmp(name, "-") == 0) return true;
     // An existing device (NUL, a console, a pipe) is written in place.
     HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        bool device = GetFileType(probe) != FILE_TYPE_DISK;
-        CloseHandle(probe);
-        if (device) {
-            openWrite(name);
-            return;
-        }
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    bool device = GetFileType(probe) != FILE_TYPE_DISK;
+    CloseHandle(probe);
+    return device;
+}
+
+void OutputFile::openReplacing(const char* name) {
+    if (writesInPlace(name)) {
+        openWrite(name);
+        return;
     }
     uint32_t serial = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0;; ++attempt, serial = serial * 2654435761u + 1) {
-        std::string temporary = temporaryNameFor(name, serial);
+        std::string temporary = temporaryNameBeside(name, serial);
         // Shared for reading: --verify reads the finished file back before it takes its name.
         HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -233,12 +220,12 @@ void OutputFile::openReplacing(const char* name) {
         }
         handle = fromHandle(h);
         standard = false;
-        setUnfinishedOutput(temporary.c_str(), h);
+        if (watched) setUnfinishedOutput(temporary.c_str(), h);
         try {
             realName = copyName(temporary.c_str());
             finalName = copyName(name);
         } catch (...) {
-            setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+            if (watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
             CloseHandle(h);
             handle = InputFile::kInvalidHandle;
             DeleteFileA(temporary.c_str());
@@ -251,14 +238,7 @@ void OutputFile::openReplacing(const char* name) {
 }
 
 void OutputFile::seek(uint64_t position) {
-    LONG high = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
-    SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(toHandle(handle), static_cast<LONG>(static_cast<uint32_t>(position)), &high,
-                               FILE_BEGIN);
-    if (low == INVALID_SET_FILE_POINTER) {
-        DWORD error = GetLastError();
-        if (error != NO_ERROR) throwError(IOERROR, "SetFilePointer", error);
-    }
+    seekHandle(handle, position);
 }
 
 void OutputFile::replace(const char* original) {
@@ -278,7 +258,7 @@ void OutputFile::replace(const char* original) {
             CloseHandle(source);
         }
     }
-    setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    if (watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
     handle = InputFile::kInvalidHandle;
     if (!CloseHandle(h)) {
         DWORD error = GetLastError();
@@ -296,7 +276,7 @@ void OutputFile::replace(const char* original) {
 }
 
 void OutputFile::discard() {
-    if (finalName) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
+    if (finalName && watched) setUnfinishedOutput(nullptr, INVALID_HANDLE_VALUE);
     if (isOpen() && !standard) CloseHandle(toHandle(handle));
     handle = InputFile::kInvalidHandle;
     if (finalName) DeleteFileA(realName);

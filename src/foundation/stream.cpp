@@ -30,12 +30,23 @@ void InputStream::openMemory(const uint8_t* data, uint32_t length) {
     inMemory = true;
 }
 
+void InputStream::openSource(ByteSource& source, uint32_t size) {
+    startBuffer = static_cast<uint8_t*>(allocate(size));
+    if (!startBuffer) throwError(OUTOFMEMORY, "startBuffer", size);
+    source_ = &source;
+    bufferSize = size;
+    filePos = 0;
+    cur = startBuffer;
+    avail = 0;
+}
+
 void InputStream::refill(uint32_t minimum) {
     if (inMemory) throwError(UNEXPECTEDEOF, "readMin");  // everything there is is buffered
     if (digest) digestUpTo(position());                  // the consumed bytes are about to go
     memmove(startBuffer, cur, avail);
     cur = startBuffer;
-    uint32_t count = file.readMin(startBuffer + avail, bufferSize - avail, minimum - avail);
+    uint32_t count = readBehind(startBuffer + avail, bufferSize - avail);
+    if (count < minimum - avail) throwError(UNEXPECTEDEOF, "readMin");
     filePos += count;
     avail += count;
 }
@@ -70,7 +81,7 @@ uint32_t InputStream::read(void* buffer, uint32_t n) {
         }
         return got;
     }
-    uint32_t count = file.read(static_cast<uint8_t*>(buffer) + had, n - had);
+    uint32_t count = readBehind(static_cast<uint8_t*>(buffer) + had, n - had);
     filePos += count;
     cur = startBuffer;
     avail = 0;
@@ -82,7 +93,7 @@ bool InputStream::atEnd() {
     if (inMemory) return true;
     if (digest) digestUpTo(position());
     cur = startBuffer;
-    avail = file.read(startBuffer, bufferSize);
+    avail = readBehind(startBuffer, bufferSize);
     filePos += avail;
     return avail == 0;
 }
@@ -129,7 +140,7 @@ void InputStream::seek(uint64_t position) {
         digestUpTo(position < this->position() ? position : this->position());
         if (position > digestMark) digestGap = true;
     }
-    file.seek(position);
+    seekBehind(position);
     filePos = position;
     cur = startBuffer;
     avail = 0;
@@ -154,6 +165,7 @@ void InputStream::digestUpTo(uint64_t end) {
 
 void InputStream::close() {
     file.close();
+    source_ = nullptr;
     if (!inMemory) release(startBuffer);
     inMemory = false;
     startBuffer = nullptr;
@@ -175,6 +187,11 @@ void OutputStream::openReplacing(const char* name) {
     allocateBuffer(kStreamBufferSize);
 }
 
+void OutputStream::openDestination(ByteDestination& destination) {
+    destination_ = &destination;
+    allocateBuffer(kStreamBufferSize);
+}
+
 void OutputStream::allocateBuffer(uint32_t size) {
     startBuffer = static_cast<uint8_t*>(allocate(size));
     if (!startBuffer) throwError(OUTOFMEMORY, "startBuffer", size);
@@ -187,8 +204,8 @@ void OutputStream::allocateBuffer(uint32_t size) {
 void OutputStream::flush() {
     if (free == bufferSize) return;
     uint32_t n = bufferSize - free;
-    if (digest) digest->update(startBuffer, n);
-    file.write(startBuffer, n);
+    digestWritten(startBuffer, n);
+    writeBehind(startBuffer, n);
     filePos += n;
     free = bufferSize;
     cur = startBuffer;
@@ -206,9 +223,15 @@ void OutputStream::write(const void* buffer, uint32_t n) {
     cur += k;
     free = 0;
     flush();
-    if (digest) digest->update(static_cast<const uint8_t*>(buffer) + k, n - k);
-    file.write(static_cast<const uint8_t*>(buffer) + k, n - k);
+    digestWritten(static_cast<const uint8_t*>(buffer) + k, n - k);
+    writeBehind(static_cast<const uint8_t*>(buffer) + k, n - k);
     filePos += n - k;
+}
+
+void OutputStream::digestWritten(const uint8_t* bytes, uint32_t n) {
+    if (!digest || filePos + n <= digestStart) return;
+    const uint64_t skip = filePos < digestStart ? digestStart - filePos : 0;
+    digest->update(bytes + skip, n - skip);
 }
 
 void OutputStream::writeU32(uint32_t v) {
@@ -224,25 +247,28 @@ void OutputStream::writeU16(uint16_t v) {
 
 void OutputStream::patch(uint64_t position, const void* bytes, uint32_t n) {
     flush();
-    file.seek(position);
-    file.write(bytes, n);
-    file.seek(filePos);
+    seekBehind(position);
+    writeBehind(bytes, n);
+    seekBehind(filePos);
 }
 
 void OutputStream::close() {
     flush();
-    file.close();
+    if (!destination_) file.close();
+    destination_ = nullptr;
     releaseBuffer();
 }
 
 void OutputStream::replace(const char* original) {
     flush();
-    file.replace(original);
+    if (!destination_) file.replace(original);
+    destination_ = nullptr;
     releaseBuffer();
 }
 
 void OutputStream::discard() {
-    file.discard();
+    if (!destination_) file.discard();
+    destination_ = nullptr;
     releaseBuffer();
 }
 

@@ -10,7 +10,7 @@
 #include "frontend/block_format.h"
 #include "frontend/stream_decoder.h"
 #include "frontend/worker_pool.h"
-#include "wave/sample_type.h"
+#include "wave/pcm_samples.h"
 
 namespace elq {
 
@@ -19,64 +19,6 @@ namespace {
 // Raised on a worker for a block it leaves to the sequential decoder, which decodes it in its
 // turn with the output and report one thread gives.
 struct DecodeSequentially {};
-
-// Bytes of one output value in the WAVE file, 0 for a type without an output format.
-uint32_t bytesPerValue(uint32_t sampleType) {
-    switch (sampleType) {
-        case UINT8:
-            return 1;
-        case SINT16:
-            return 2;
-        case SINT24:
-            return 3;
-        case SINT32:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
-// The low Bytes bytes of each value, little-endian.
-template <uint32_t Bytes>
-uint8_t* packBytes(const int32_t* values, uint32_t count, uint32_t offset, uint8_t* p) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t v = static_cast<uint32_t>(values[i]) + offset;
-        for (uint32_t k = 0; k < Bytes; ++k)
-            p[Bytes * i + k] = static_cast<uint8_t>(v >> (8 * k));
-    }
-    return p + Bytes * count;
-}
-
-// 16-bit values eight at a time: on a little-endian host the low halves of eight 32-bit values are
-// the even 16-bit lanes of two registers.
-uint8_t* packShorts(const int32_t* values, uint32_t count, uint8_t* p) {
-    uint32_t i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    typedef int16_t Halves __attribute__((vector_size(16)));
-    for (; i + 8 <= count; i += 8) {
-        Halves a, b;
-        memcpy(&a, values + i, sizeof a);
-        memcpy(&b, values + i + 4, sizeof b);
-        const Halves low = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
-        memcpy(p + 2 * i, &low, sizeof low);
-    }
-#endif
-    return packBytes<2>(values + i, count - i, 0, p + 2 * i);
-}
-
-// Each value's low `bytes` bytes, little-endian; 8-bit values are stored unsigned.
-uint8_t* packValues(const int32_t* values, uint32_t count, uint32_t bytes, uint8_t* p) {
-    switch (bytes) {
-        case 1:
-            return packBytes<1>(values, count, 128, p);
-        case 2:
-            return packShorts(values, count, p);
-        case 3:
-            return packBytes<3>(values, count, 0, p);
-        default:
-            return packBytes<4>(values, count, 0, p);
-    }
-}
 
 // Writes decoded values in the block's sample type, keeps each block's CRC and the progress line.
 class SampleWriter : public BlockSink {
@@ -91,7 +33,7 @@ public:
 
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
         if (count > valuesLeft()) throwError(UNKNOWN, "damaged block: more values than the file holds");
-        bytes_ = bytesPerValue(sampleType);
+        bytes_ = pcmBytes(sampleType);
         if (bytes_ == 0) throw TypeNotImplemented{};
         blockCount_ = count;
         crc_.reset();
@@ -101,7 +43,7 @@ public:
         uint8_t staging[kRoundValues * 4];
         while (count > 0) {
             uint32_t n = count < kRoundValues ? count : kRoundValues;
-            uint8_t* end = packValues(values, n, bytes_, staging);
+            uint8_t* end = packSamples(values, n, bytes_, staging);
             out_.write(staging, static_cast<uint32_t>(end - staging));
             crc_.update(staging, static_cast<size_t>(end - staging));
             values += n;
@@ -193,7 +135,7 @@ class SlotSink : public BlockSink {
 public:
     explicit SlotSink(DecodeSlot& slot) : slot(slot) {}
     void beginBlock(uint32_t count, uint32_t sampleType, uint32_t) override {
-        uint32_t bytes = bytesPerValue(sampleType);
+        uint32_t bytes = pcmBytes(sampleType);
         if (bytes == 0 || count != slot.count) throw DecodeSequentially{};
         if (slot.decoded.size() < static_cast<size_t>(count) * bytes)
             slot.decoded.reset(static_cast<size_t>(count) * bytes, "data");
@@ -204,7 +146,7 @@ public:
     }
     void putSamples(const int32_t* values, uint32_t count) override {
         if (count > left) throw DecodeSequentially{};  // never from an intact decoder; keeps `end` inside
-        end = packValues(values, count, slot.bytesPerValue, end);
+        end = packSamples(values, count, slot.bytesPerValue, end);
         left -= count;
         slot.pieces.push_back(count);
     }
@@ -229,14 +171,14 @@ void decodeSlot(DecodeSlot& slot) {
 class CrcSink final : public BlockSink {
 public:
     void beginBlock(uint32_t, uint32_t sampleType, uint32_t) override {
-        bytes = bytesPerValue(sampleType);
+        bytes = pcmBytes(sampleType);
         if (bytes == 0) throw TypeNotImplemented{};
     }
     void putSamples(const int32_t* values, uint32_t count) override {
         uint8_t staging[1024 * 4];
         for (uint32_t n; count > 0; values += n, count -= n) {
             n = count < 1024 ? count : 1024;
-            crc.update(staging, static_cast<size_t>(packValues(values, n, bytes, staging) - staging));
+            crc.update(staging, static_cast<size_t>(packSamples(values, n, bytes, staging) - staging));
         }
     }
     Crc32 crc;
@@ -244,13 +186,6 @@ public:
 private:
     uint32_t bytes = 0;
 };
-
-uint32_t peekTag(InputStream& in) {
-    const uint64_t at = in.position();
-    const uint32_t tag = in.readU32();
-    in.seek(at);
-    return tag;
-}
 
 }  // namespace
 

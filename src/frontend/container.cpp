@@ -12,16 +12,27 @@ void writeSection(OutputStream& out, uint32_t tag, const uint8_t* bytes, uint32_
 
 }  // namespace
 
+void encodeFixedHeader(const ContainerHeader& header, uint32_t headLength, uint8_t bytes[kHeadDataOffset]) {
+    auto put = [&bytes](size_t at, uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put(0, kMagic, 4);
+    put(4, kHeaderLength, 4);
+    put(8, header.totalSamples, 6);  // 48 bits: the low 32, then the next 16
+    put(14, header.sampleType, 1);
+    put(15, header.channels, 1);
+    put(16, header.sampleRate, 4);
+    put(20, kHeadTag, 4);
+    put(24, headLength, 4);
+}
+
 void writeContainerHeader(OutputStream& out, const ContainerHeader& header, const uint8_t* head,
                           uint32_t headLength) {
-    out.writeU32(kMagic);
-    out.writeU32(kHeaderLength);
-    out.writeU32(static_cast<uint32_t>(header.totalSamples));
-    out.writeU16(static_cast<uint16_t>(header.totalSamples >> 32));
-    out.putByte(header.sampleType);
-    out.putByte(header.channels);
-    out.writeU32(header.sampleRate);
-    writeSection(out, kHeadTag, head, headLength);
+    uint8_t fixed[kHeadDataOffset];
+    encodeFixedHeader(header, headLength, fixed);
+    out.write(fixed, kHeadDataOffset);
+    out.write(head, headLength);
 }
 
 void writeTailSection(OutputStream& out, const uint8_t* tail, uint32_t tailLength) {
@@ -42,6 +53,13 @@ ContainerHeader readHeaderFields(InputStream& in) {
     header.channels = in.getByte();
     header.sampleRate = in.readU32();
     return header;
+}
+
+uint32_t peekTag(InputStream& in) {
+    const uint64_t at = in.position();
+    const uint32_t tag = in.readU32();
+    in.seek(at);
+    return tag;
 }
 
 uint32_t copyStoredBytes(InputStream& in, ByteSink& out, Crc32& crc) {

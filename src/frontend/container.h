@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "foundation/digest.h"
 #include "foundation/stream.h"
 
 namespace elq {
@@ -34,6 +35,9 @@ struct ContainerHeader {
     uint32_t sampleRate = 0;
 };
 
+// The first kHeadDataOffset bytes of a container: the magic, the header fields, the "HEAD" tag and
+// `headLength`.
+void encodeFixedHeader(const ContainerHeader& header, uint32_t headLength, uint8_t bytes[kHeadDataOffset]);
 // Writes the magic, the header fields, the "HEAD" tag, `headLength` and the stored bytes.
 void writeContainerHeader(OutputStream& out, const ContainerHeader& header, const uint8_t* head,
                           uint32_t headLength);
@@ -47,6 +51,10 @@ bool readMagic(InputStream& in);
 // length is skipped unchecked; `totalSamples` holds all 48 stored bits, though only the low
 // 32 are meaningful to readers.
 ContainerHeader readHeaderFields(InputStream& in);
+// The four-byte tag at the stream's position, which stays where it was; a stream that ends before
+// it raises UNEXPECTEDEOF.
+uint32_t peekTag(InputStream& in);
+
 // Where decoded WAVE bytes go: the output file, a comparison with the source, a checksum.
 class ByteSink {
 public:
@@ -64,6 +72,13 @@ public:
 
 private:
     OutputStream& out_;
+};
+
+// A sink that takes only the MD5 of what passes.
+class Md5Sink final : public ByteSink {
+public:
+    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
+    Md5 md5;
 };
 
 // Reads a stored section's length (the stream stands behind its tag) and copies that many bytes

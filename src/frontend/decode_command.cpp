@@ -15,13 +15,6 @@ namespace elq {
 
 namespace {
 
-// Takes decoded bytes to compute their MD5 only.
-class Md5Sink final : public ByteSink {
-public:
-    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
-    Md5 md5;
-};
-
 // The report of a failed decode, with the block a file that ends early ended in.
 void printFailure(const Exception& e, const ArchiveDecoder& decoder) {
     fprintf(stderr, "\n%s\n", e.format());
@@ -64,13 +57,14 @@ bool decompress(const char* source, const char* name, const CommandSettings& set
 }  // namespace
 
 bool decodeFile(const char* source, const char* output, const CommandSettings& settings) {
-    if (strcmp(source, "-") == 0) {
+    // Standard input needs a named output or "-": there is no name to derive one from.
+    if (strcmp(source, "-") == 0 && !output) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
     }
     OutputName name;
     if (!name.build(source, output, ".wav")) return false;
-    if (strcmp(source, name.text) == 0 || isSameFile(source, name.text)) {
+    if (sameFile(source, name.text)) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }

@@ -21,6 +21,7 @@
 #include "frontend/progress_line.h"
 #include "frontend/worker_pool.h"
 #include "prediction/encoding_loops.h"
+#include "wave/pcm_samples.h"
 #include "wave/sample_type.h"
 #include "wave/wave_reader.h"
 
@@ -49,6 +50,11 @@ struct CompressProgress {
     LoopProgress loop() { return {this, &CompressProgress::stage, &CompressProgress::report}; }
 };
 
+// The modes above "extra" optimize even under --optimize none.
+bool alwaysOptimizes(const EncoderSettings& s) {
+    return s.order > 48;
+}
+
 void applyDefaults(EncoderSettings& s) {
     auto orDefault = [](int32_t& value, int32_t fallback) {
         if (value == -1) value = fallback;
@@ -62,40 +68,16 @@ void applyDefaults(EncoderSettings& s) {
     orDefault(s.family, 0);
     orDefault(s.opt2, 10);
     orDefault(s.opt1, 10);
-    // The highest modes always optimize.
-    if (s.order > 48 && (s.opt1 == 0 || s.opt2 == 0)) s.opt1 = s.opt2 = 10;
-}
-
-// Converts `count` little-endian sample values of `bytes` bytes each into signed integers.
-void convertSamples(const uint8_t* in, uint32_t count, uint32_t bytes, int32_t* out) {
-    switch (bytes) {
-        case 1:
-            for (uint32_t i = 0; i < count; ++i)
-                out[i] = static_cast<int32_t>(in[i]) - 128;
-            break;
-        case 2:
-            for (uint32_t i = 0; i < count; ++i, in += 2)
-                out[i] = static_cast<int16_t>(in[0] | in[1] << 8);
-            break;
-        case 3:
-            for (uint32_t i = 0; i < count; ++i, in += 3) {
-                uint32_t v = in[0] | in[1] << 8 | static_cast<uint32_t>(in[2]) << 16;
-                out[i] = static_cast<int32_t>(v << 8) >> 8;
-            }
-            break;
-        default:
-            for (uint32_t i = 0; i < count; ++i, in += 4) {
-                out[i] = static_cast<int32_t>(in[0] | in[1] << 8 | in[2] << 16 |
-                                              static_cast<uint32_t>(in[3]) << 24);
-            }
-            break;
-    }
+    orDefault(s.maximize, 0);
+    if (alwaysOptimizes(s) && (s.opt1 == 0 || s.opt2 == 0)) s.opt1 = s.opt2 = 10;
 }
 
 // What the loops need besides the block, with the defaults applied.
 struct LoopSettings {
     uint32_t channels, order, crossOrder, solveInterval, memoryLength, adaptationLength, family, opt1, opt2;
     bool optimize;
+    bool maximize;
+    bool plainWithoutOptimize;  // --optimize none codes this mode with the plain loop
 };
 
 // The memory-length seed of a single-threaded run: one variable from block to block.
@@ -134,26 +116,36 @@ struct BlockBuffers {
           residues(blockLength, "residue"),
           area(static_cast<size_t>(blockLength) * 5, "residue") {}
 
-    // Reads and converts the next `count` sample values of the source.
-    void read(WaveReader& reader, uint32_t count, uint32_t bytes, SourceDigests& digests) {
-        reader.stream.readMin(area.data(), count * bytes, count * bytes);
+    // Reads and converts the source's next sample values, whole frames up to `maxValues`; returns
+    // their count, 0 once the samples have ended.
+    uint32_t read(WaveReader& reader, uint32_t maxValues, uint32_t channels, uint32_t bytes,
+                  SourceDigests& digests) {
+        const uint32_t count = reader.readFrames(area.data(), maxValues / channels) * channels;
+        if (count == 0) return 0;
         if (digests.enabled) {
             digests.md5.update(area.data(), static_cast<size_t>(count) * bytes);
             sampleCrc = Crc32::of(area.data(), static_cast<size_t>(count) * bytes);
             digests.sums.blockCrcs.push_back(sampleCrc);
         }
-        convertSamples(area.data(), count, bytes, samples.data());
+        unpackSamples(area.data(), count, bytes, samples.data());
+        return count;
     }
 };
 
 // The blocks of a file as they go through encoding, read and written by the calling thread.
 struct BlockPlan {
-    uint32_t total, blocks, blockLength, bytes, bits, sampleType;
+    uint32_t blockLength, channels, bytes, bits, sampleType;
+    // Blocks the stated length makes; 0 for a stream whose length shows only at its end, which
+    // then has no per-cent progress.
+    uint64_t blocks;
     // An output that cannot be read back (a device, a pipe) is verified block by block instead.
     bool verifyBlocks = false;
-    uint32_t countOf(uint32_t b) const {
-        uint32_t before = b * blockLength;  // below total, so within 32 bits
-        return total - before < blockLength ? total - before : blockLength;
+
+    uint32_t read(WaveReader& reader, BlockBuffers& buffers, SourceDigests& digests) const {
+        return buffers.read(reader, blockLength, channels, bytes, digests);
+    }
+    double percentBefore(uint64_t block) const {
+        return blocks ? static_cast<double>(block) / blocks * 100 : 0;
     }
 };
 
@@ -171,7 +163,20 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
                            static_cast<uint32_t>(buffers.area.size()) - kBlockHeadSize,
                            plan.bits};
     EncodedPayload payload;
-    if (s.channels == 1) {
+    // In a file of one block every built-in search starts from the same seed: --optimize max then
+    // includes them all, so that such a file is never larger than with any of them.
+    BuiltInChoices builtIn{
+        s.plainWithoutOptimize, s.memoryLength, s.adaptationLength, s.family, s.opt1, s.opt2, {}, 0};
+    for (int32_t divisor : kSearchDivisors) {
+        if (plan.blocks == 1 && static_cast<uint32_t>(divisor) != s.opt1)
+            builtIn.otherSearches[builtIn.otherSearchCount++] = static_cast<uint32_t>(divisor);
+    }
+    if (s.maximize) {
+        payload = s.channels == 1
+                      ? encodeMonoBlockMax(block, s.order, s.solveInterval, builtIn, seed, progress)
+                      : encodeStereoBlockMax(block, s.order, s.crossOrder, s.solveInterval, builtIn, seed,
+                                             progress);
+    } else if (s.channels == 1) {
         payload = s.optimize ? encodeMonoBlockOptimized(block, s.order, s.solveInterval, s.opt1, s.opt2, seed,
                                                         progress)
                              : encodeMonoBlock(block, s.order, s.solveInterval, s.memoryLength,
@@ -191,17 +196,21 @@ uint32_t encodeBlock(const LoopSettings& s, const BlockPlan& plan, BlockBuffers&
     return length;
 }
 
-void encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers, const BlockPlan& plan,
-                        const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
+// Returns the sample values coded.
+uint64_t encodeSequentially(WaveReader& reader, OutputStream& out, BlockBuffers& buffers,
+                            const BlockPlan& plan, const LoopSettings& settings, ProgressLine& line,
+                            SourceDigests& digests) {
     CompressProgress progress{line};
     SequentialSeed seed;
-    for (uint32_t b = 0; b < plan.blocks; ++b) {
-        uint32_t n = plan.countOf(b);
-        buffers.read(reader, n, plan.bytes, digests);
-        progress.blockLow = static_cast<double>(b) / plan.blocks * 100;
-        progress.blockHigh = static_cast<double>(b + 1) / plan.blocks * 100;
+    uint64_t values = 0;
+    for (uint64_t b = 0;; ++b) {
+        const uint32_t n = plan.read(reader, buffers, digests);
+        if (n == 0) return values;
+        progress.blockLow = plan.percentBefore(b);
+        progress.blockHigh = plan.percentBefore(b + 1);
         uint32_t length = encodeBlock(settings, plan, buffers, n, seed, progress.loop());
         out.write(buffers.area.data(), length);
+        values += n;
     }
 }
 
@@ -285,7 +294,8 @@ private:
 // Returns false, having done nothing, when the system grants no thread.
 bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
                       std::vector<std::unique_ptr<BlockSlot>>& slots, const BlockPlan& plan,
-                      const LoopSettings& settings, ProgressLine& line, SourceDigests& digests) {
+                      const LoopSettings& settings, ProgressLine& line, SourceDigests& digests,
+                      uint64_t& values) {
     const uint32_t inFlight = static_cast<uint32_t>(slots.size());
     SearchChain chain;
     // Declared after everything its jobs use: leaving this function stops and joins the workers first.
@@ -296,18 +306,23 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
         double sum = nextWrite * 100.0;
         for (uint32_t b = nextWrite; b < nextRead; ++b)
             sum += slots[b % inFlight]->percent.load(std::memory_order_relaxed);
-        line.show(sum / plan.blocks);
+        if (plan.blocks) line.show(sum / static_cast<double>(plan.blocks));
     };
     std::exception_ptr readFailure;
-    while (nextWrite < plan.blocks) {
-        while (!readFailure && nextRead < plan.blocks && nextRead - nextWrite < inFlight) {
+    bool ended = false;
+    for (;;) {
+        while (!readFailure && !ended && nextRead - nextWrite < inFlight) {
             BlockSlot& slot = *slots[nextRead % inFlight];
-            uint32_t n = plan.countOf(nextRead);
+            uint32_t n;
             try {
-                slot.buffers.read(reader, n, plan.bytes, digests);
+                n = plan.read(reader, slot.buffers, digests);
             } catch (...) {
                 // Reported when its turn comes: the blocks before it are written first.
                 readFailure = std::current_exception();
+                break;
+            }
+            if (n == 0) {
+                ended = true;
                 break;
             }
             slot.done = false;
@@ -327,15 +342,18 @@ bool encodeInParallel(WaveReader& reader, OutputStream& out, uint32_t workers,
             });
             ++nextRead;
         }
-        if (nextWrite == nextRead) std::rethrow_exception(readFailure);
+        if (nextWrite == nextRead) {
+            if (readFailure) std::rethrow_exception(readFailure);
+            return true;
+        }
         BlockSlot& slot = *slots[nextWrite % inFlight];
         pool.wait(slot, tick);
         if (slot.failure) std::rethrow_exception(slot.failure);
         out.write(slot.buffers.area.data(), slot.length);
+        values += slot.count;
         ++nextWrite;
         tick();
     }
-    return true;
 }
 
 // Compares what a decoder writes with the source file, byte for byte.
@@ -369,12 +387,6 @@ private:
 
     InputStream in_;
     uint64_t position_ = 0;
-};
-
-class Md5Sink final : public ByteSink {
-public:
-    void write(const uint8_t* bytes, uint32_t n) override { md5.update(bytes, n); }
-    Md5 md5;
 };
 
 // For tests of the verification: flips one byte of the finished file before it is read back,
@@ -423,91 +435,37 @@ void verifyWrittenFile(const char* written, const char* source, const uint8_t so
 }
 
 bool compress(const char* source, const char* name, const CommandSettings& command) {
-    const EncoderSettings& s = command.encoder;
+    // Standard input is a stream: its data size bounds the samples, and one of 0 or all ones
+    // (what writers to a pipe leave there) lets them run to its end.
+    const bool fromStdin = strcmp(source, "-") == 0;
+    const WaveReader::DataSize sizes = command.ignoreChunkSizes ? WaveReader::DataSize::ignored
+                                       : fromStdin              ? WaveReader::DataSize::bound
+                                                                : WaveReader::DataSize::stated;
+    // The verbose listing goes to standard error while standard output carries the ELQ file.
+    const bool toStdout = strcmp(name, "-") == 0;
     WaveReader reader;
-    if (!reader.open(source, command.verbose)) {
+    if (!reader.open(source, command.verbose, sizes, toStdout ? stderr : stdout)) {
         fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
         return false;
     }
-    if (reader.nChannels != 1 && reader.nChannels != 2) {
-        fputs("Channel configuration not yet implemented\n", stderr);
+    const bool inPlace = OutputFile::writesInPlace(name);
+    if (const char* reason = unencodableReason(reader, !inPlace)) {
+        fputs(reason, stderr);
         return false;
     }
-    if (!isCompressedSampleType(reader.sampleType)) {
-        fputs("Sample type not yet implemented\n", stderr);
-        return false;
-    }
-    const uint32_t channels = reader.nChannels;
-    BlockPlan plan;
-    plan.blockLength = static_cast<uint32_t>(s.blockLength);
-    plan.total = channels * static_cast<uint32_t>(reader.frameCount);
-    // Counted in 64 bits: near 4 GiB of 8-bit samples the 32-bit sum would wrap.
-    plan.blocks =
-        static_cast<uint32_t>((static_cast<uint64_t>(plan.total) + plan.blockLength - 1) / plan.blockLength);
-    plan.bits = kBitsPerSample[reader.sampleType];
-    plan.bytes = plan.bits / 8;
-    plan.sampleType = reader.sampleType;
-    const LoopSettings settings{channels,
-                                static_cast<uint32_t>(s.order),
-                                static_cast<uint32_t>(s.crossOrder),
-                                static_cast<uint32_t>(s.solveInterval),
-                                static_cast<uint32_t>(s.memoryLength),
-                                static_cast<uint32_t>(s.adaptationLength),
-                                static_cast<uint32_t>(s.family),
-                                static_cast<uint32_t>(s.opt1),
-                                static_cast<uint32_t>(s.opt2),
-                                s.opt1 != 0 && s.opt2 != 0};
     ProgressLine line("Compressing", command.silent);
-
-    // More workers than blocks would only cost memory; one block or one thread runs as always.
-    uint32_t workers = command.threads;
-    if (workers > plan.blocks) workers = plan.blocks;
-    // Declared before the pool, so that the workers are stopped before the buffers go.
-    std::vector<std::unique_ptr<BlockSlot>> slots;
-    std::unique_ptr<BlockBuffers> single;
-    if (workers > 1) {
-        uint32_t inFlight = workers + 1 < plan.blocks ? workers + 1 : plan.blocks;
-        for (uint32_t i = 0; i < inFlight; ++i)
-            slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
-    } else {
-        single = std::make_unique<BlockBuffers>(plan.blockLength);
-    }
-
     OutputStream out;
     out.openReplacing(name);
     // Verified by reading the finished file back where it can be read back; else block by block.
-    plan.verifyBlocks = command.verify && !out.file.temporaryName();
-    const bool readBack = command.verify && !plan.verifyBlocks;
-    SourceDigests digests;
-    digests.enabled = command.crc || plan.verifyBlocks || (readBack && strcmp(source, "-") == 0);
-    Crc32 fileCrc;
-    if (command.crc) out.digest = &fileCrc;
-
-    ContainerHeader header{static_cast<uint64_t>(channels) * reader.frameCount, reader.sampleType,
-                           static_cast<uint8_t>(channels), reader.nSamplesPerSec};
-    writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
-    digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
-    if (workers > 1) {
-        if (!encodeInParallel(reader, out, workers, slots, plan, settings, line, digests))
-            encodeSequentially(reader, out, slots[0]->buffers, plan, settings, line, digests);
-    } else {
-        encodeSequentially(reader, out, *single, plan, settings, line, digests);
-    }
-    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
-    if (!reader.readTrailer()) {
-        fprintf(stderr, "Error processing WAVE file: \n%s\n", reader.errorText());
-        return false;
-    }
-    writeTailSection(out, reader.trailer(), reader.trailerLength);
-    digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
+    ArchiveTarget target{out, !inPlace, command.verify && !out.file.temporaryName(), false};
+    const bool readBack = command.verify && !target.verifyBlocks;
+    target.wantMd5 = readBack && fromStdin;
     uint8_t md5[16] = {};
-    if (digests.enabled) digests.md5.finish(md5);
-    if (command.crc) {
-        out.flush();
-        out.digest = nullptr;
-        digests.sums.fileCrc = fileCrc.value();
-        memcpy(digests.sums.md5, md5, 16);
-        writeChecksumSection(out, digests.sums);
+    try {
+        encodeArchive(reader, command, target, line, md5);
+    } catch (const EncodeFailure& failure) {
+        fputs(failure.text.c_str(), stderr);
+        return false;
     }
     if (readBack) {
         out.flush();
@@ -529,16 +487,127 @@ bool compress(const char* source, const char* name, const CommandSettings& comma
 
 }  // namespace
 
+const char* unencodableReason(const WaveReader& reader, bool canGoBack) {
+    if (reader.nChannels != 1 && reader.nChannels != 2) return "Channel configuration not yet implemented\n";
+    if (!isCompressedSampleType(reader.sampleType)) return "Sample type not yet implemented\n";
+    // The header's total comes first; where the output cannot be gone back to, it must be known.
+    if (!reader.lengthKnown() && !canGoBack) {
+        return "The WAVE stream does not state its length, which an output that cannot be gone back to "
+               "needs first: name an output file instead\n";
+    }
+    return nullptr;
+}
+
+void encodeArchive(WaveReader& reader, const CommandSettings& command, const ArchiveTarget& target,
+                   ProgressLine& line, uint8_t md5[16]) {
+    const EncoderSettings& s = command.encoder;
+    OutputStream& out = target.out;
+    const uint32_t channels = reader.nChannels;
+    BlockPlan plan;
+    plan.blockLength = static_cast<uint32_t>(s.blockLength);
+    plan.channels = channels;
+    const uint64_t statedTotal = channels * reader.frameCount;
+    plan.blocks = reader.sizesStated() ? (statedTotal + plan.blockLength - 1) / plan.blockLength : 0;
+    plan.bits = kBitsPerSample[reader.sampleType];
+    plan.bytes = plan.bits / 8;
+    plan.sampleType = reader.sampleType;
+    plan.verifyBlocks = target.verifyBlocks;
+    const LoopSettings settings{channels,
+                                static_cast<uint32_t>(s.order),
+                                static_cast<uint32_t>(s.crossOrder),
+                                static_cast<uint32_t>(s.solveInterval),
+                                static_cast<uint32_t>(s.memoryLength),
+                                static_cast<uint32_t>(s.adaptationLength),
+                                static_cast<uint32_t>(s.family),
+                                static_cast<uint32_t>(s.opt1),
+                                static_cast<uint32_t>(s.opt2),
+                                s.opt1 != 0 && s.opt2 != 0,
+                                s.maximize == 1,
+                                !alwaysOptimizes(s)};
+
+    // More workers than blocks would only cost memory; one block or one thread runs as always.
+    uint32_t workers = command.threads;
+    if (plan.blocks && workers > plan.blocks) workers = static_cast<uint32_t>(plan.blocks);
+    // Declared before the pool, so that the workers are stopped before the buffers go.
+    std::vector<std::unique_ptr<BlockSlot>> slots;
+    std::unique_ptr<BlockBuffers> single;
+    if (workers > 1) {
+        uint32_t inFlight =
+            plan.blocks && workers + 1 > plan.blocks ? static_cast<uint32_t>(plan.blocks) : workers + 1;
+        for (uint32_t i = 0; i < inFlight; ++i)
+            slots.push_back(std::make_unique<BlockSlot>(plan.blockLength));
+    } else {
+        single = std::make_unique<BlockBuffers>(plan.blockLength);
+    }
+
+    SourceDigests digests;
+    digests.enabled = command.crc || plan.verifyBlocks || target.wantMd5;
+    // The checksum of the ELQ bytes leaves out the fixed header, whose total may be filled in last.
+    Crc32 restCrc;
+    if (command.crc) {
+        out.digest = &restCrc;
+        out.digestStart = kHeadDataOffset;
+    }
+
+    ContainerHeader header{statedTotal, reader.sampleType, static_cast<uint8_t>(channels),
+                           reader.nSamplesPerSec};
+    writeContainerHeader(out, header, reader.preData(), reader.preDataLength);
+    digests.stored(reader.preData(), reader.preDataLength, digests.sums.headCrc);
+    uint64_t values = 0;
+    if (workers <= 1 ||
+        !encodeInParallel(reader, out, workers, slots, plan, settings, line, digests, values)) {
+        values = encodeSequentially(reader, out, workers > 1 ? slots[0]->buffers : *single, plan, settings,
+                                    line, digests);
+    }
+    if (!command.silent) fputs("\rCompression done.    \n\n", stderr);
+    if (!reader.readTrailer())
+        throw EncodeFailure{std::string("Error processing WAVE file: \n") + reader.errorText() + "\n"};
+    writeTailSection(out, reader.trailer(), reader.trailerLength);
+    digests.stored(reader.trailer(), reader.trailerLength, digests.sums.tailCrc);
+    // A stream's length shows at its end: the header gets the real total.
+    if (values != header.totalSamples) {
+        if (!target.canGoBack) {
+            char text[200];
+            snprintf(text, sizeof text,
+                     "The WAVE stream ended after %llu of the %llu sample values its header states; the ELQ "
+                     "file written is incomplete\n",
+                     static_cast<unsigned long long>(values),
+                     static_cast<unsigned long long>(header.totalSamples));
+            throw EncodeFailure{text};
+        }
+        header.totalSamples = values;
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        out.patch(0, fixed, kHeadDataOffset);
+    }
+    if (digests.enabled) digests.md5.finish(md5);
+    if (command.crc) {
+        out.flush();
+        out.digest = nullptr;
+        uint8_t fixed[kHeadDataOffset];
+        encodeFixedHeader(header, reader.preDataLength, fixed);
+        digests.sums.fileCrc = Crc32::combine(Crc32::of(fixed, kHeadDataOffset), restCrc.value(),
+                                              out.position() - kHeadDataOffset);
+        memcpy(digests.sums.md5, md5, 16);
+        writeChecksumSection(out, digests.sums);
+    }
+}
+
+EncoderSettings withDefaults(EncoderSettings settings) {
+    applyDefaults(settings);
+    return settings;
+}
+
 bool encodeFile(const char* source, const char* output, const CommandSettings& given) {
     CommandSettings settings = given;
     applyDefaults(settings.encoder);
-    if ((strcmp(source, "-") == 0 && !output) || (output && strcmp(output, "-") == 0)) {
+    if (strcmp(source, "-") == 0 && !output) {
         fputs("Incorrect usage for stdin or stdout\n", stderr);
         return false;
     }
     OutputName name;
     if (!name.build(source, output, ".elq")) return false;
-    if (strcmp(source, name.text) == 0 || isSameFile(source, name.text)) {
+    if (sameFile(source, name.text)) {
         fputs("Source and destination must be different\n", stderr);
         return false;
     }

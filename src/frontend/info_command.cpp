@@ -31,10 +31,11 @@ bool printFileInfo(const char* name, bool first) {
             in.close();
             return false;
         }
-        uint32_t total = static_cast<uint32_t>(header.totalSamples);
+        // All 48 bits of the total and 64 of the size: RF64 sources make files beyond 32 bits.
+        const uint64_t total = header.totalSamples;
         double length = static_cast<double>(total / header.channels) / header.sampleRate;
-        double ratio = static_cast<double>(static_cast<uint32_t>(in.size())) * 100.0 /
-                       (kBitsPerSample[header.sampleType] * 0.125 * total + 1.0);
+        double ratio = static_cast<double>(in.size()) * 100.0 /
+                       (kBitsPerSample[header.sampleType] * 0.125 * static_cast<double>(total) + 1.0);
         printf("  %5lu Hz  %-4lu %-10s %7.1fs %6.2f%%\n", static_cast<unsigned long>(header.sampleRate),
                static_cast<unsigned long>(header.channels), kSampleTypeNames[header.sampleType], length,
                ratio);

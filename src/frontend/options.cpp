@@ -21,8 +21,11 @@ const int32_t kModeCrossOrder[] = {4, 8, 12, 16, 20, 32, 40};
 const char* const kSpeedupNames[] = {"1x", "2x", "4x"};
 const int32_t kSpeedupSolveInterval[] = {32, 64, 128};
 
-const char* const kOptimizeNames[] = {"none", "fast", "normal", "high", "best"};
-const int32_t kOptimizeDivisor[] = {0, 10, 5, 2, 1};
+// "max" searches every block's settings; its divisors are those of the built-in search it includes.
+const char* const kOptimizeNames[] = {"none", "fast", "normal", "high", "best", "max"};
+const int32_t kOptimizeDivisor[] = {
+    0, kSearchDivisors[0], kSearchDivisors[1], kSearchDivisors[2], kSearchDivisors[3], kSearchDivisors[0]};
+constexpr int kOptimizeMax = 5;
 
 const char* const kSeekNames[] = {"fast", "normal", "slow"};
 const int32_t kSeekBlockLength[] = {10 * 44100, 20 * 44100, 40 * 44100};
@@ -32,6 +35,43 @@ const char* const kChannelConfigNames[] = {"MONO", "STEREO_LR"};
 template <size_t N>
 constexpr int countOf(const char* const (&)[N]) {
     return static_cast<int>(N);
+}
+
+// The encoder options whose value is a word: its table, the reports and what an index sets.
+struct EncoderOption {
+    const char* option;
+    const char* const* words;
+    int count;
+    const char* missing;
+    const char* incorrect;
+    void (*apply)(int index, EncoderSettings& settings);
+};
+
+const EncoderOption kEncoderOptions[] = {
+    {"--mode", kModeNames, countOf(kModeNames), "parameter missing after --mode", "incorrect mode value",
+     [](int i, EncoderSettings& s) {
+         s.order = kModeOrder[i];
+         s.crossOrder = kModeCrossOrder[i];
+     }},
+    {"--speedup", kSpeedupNames, countOf(kSpeedupNames), "parameter missing after --speedup",
+     "incorrect speedup value",
+     [](int i, EncoderSettings& s) { s.solveInterval = kSpeedupSolveInterval[i]; }},
+    {"--optimize", kOptimizeNames, countOf(kOptimizeNames), "parameter missing after --optimize",
+     "incorrect optimize value",
+     [](int i, EncoderSettings& s) {
+         s.opt1 = kOptimizeDivisor[i];
+         s.opt2 = kOptimizeDivisor[i];
+         s.maximize = i == kOptimizeMax ? 1 : 0;
+     }},
+    {"--seek", kSeekNames, countOf(kSeekNames), "parameter missing after --seek", "incorrect seek value",
+     [](int i, EncoderSettings& s) { s.blockLength = kSeekBlockLength[i]; }},
+};
+
+const EncoderOption* findEncoderOption(const char* option) {
+    for (const EncoderOption& entry : kEncoderOptions) {
+        if (strcmp(entry.option, option) == 0) return &entry;
+    }
+    return nullptr;
 }
 
 // Exact, case-sensitive; an absent text equals nothing.
@@ -96,27 +136,10 @@ void parseCommandLine(int argc, const char* const* argv) {
         } else if (equals(arg, "--silent")) {
             options.silent = 1;
             options.verbose = 0;
-        } else if (equals(arg, "--mode")) {
-            int index = lookupValue(argc, argv, i, kModeNames, countOf(kModeNames),
-                                    "parameter missing after --mode", "incorrect mode value");
-            settings.order = kModeOrder[index];
-            settings.crossOrder = kModeCrossOrder[index];
-            ++i;
-        } else if (equals(arg, "--speedup")) {
-            int index = lookupValue(argc, argv, i, kSpeedupNames, countOf(kSpeedupNames),
-                                    "parameter missing after --speedup", "incorrect speedup value");
-            settings.solveInterval = kSpeedupSolveInterval[index];
-            ++i;
-        } else if (equals(arg, "--optimize")) {
-            int index = lookupValue(argc, argv, i, kOptimizeNames, countOf(kOptimizeNames),
-                                    "parameter missing after --optimize", "incorrect optimize value");
-            settings.opt1 = kOptimizeDivisor[index];
-            settings.opt2 = kOptimizeDivisor[index];
-            ++i;
-        } else if (equals(arg, "--seek")) {
-            int index = lookupValue(argc, argv, i, kSeekNames, countOf(kSeekNames),
-                                    "parameter missing after --seek", "incorrect seek value");
-            settings.blockLength = kSeekBlockLength[index];
+        } else if (const EncoderOption* option = findEncoderOption(arg)) {
+            option->apply(
+                lookupValue(argc, argv, i, option->words, option->count, option->missing, option->incorrect),
+                settings);
             ++i;
         } else if (equals(arg, "--threads")) {
             if (i + 1 >= argc) throwError(UNKNOWN, "parameter missing after --threads");
@@ -127,6 +150,8 @@ void parseCommandLine(int argc, const char* const* argv) {
             options.verbose = 1;
         } else if (equals(arg, "--crc")) {
             options.crc = 1;
+        } else if (equals(arg, "--ignore-chunk-sizes")) {
+            options.ignoreChunkSizes = 1;
         } else if (equals(arg, "--recovery") || equals(arg, "--raw")) {
             // Accepted without effect.
         } else if (equals(arg, "--channelconfig")) {
@@ -182,13 +207,22 @@ void printUsage(FILE* stream) {
         "Advanced options:\n"
         "  --speedup {1x|2x|4x*}\n"
         "  --seek {fast|normal*|slow}\n"
-        "  --optimize {none|fast*|normal|high|best}\n"
+        "  --optimize {none|fast*|normal|high|best|max}\n"
         "  --threads {0*|1..64}\n"
+        "  --ignore-chunk-sizes  read a WAVE file's samples up to its end\n"
         "  --raw               specifiy raw input file(s)\n"
         "  --channelconfig {MONO|STEREO_LR}\n"
         "  --sampletype {UINT8|SINT16|SINT24|SINT32}\n"
         "\n",
         stream);
+}
+
+void setEncoderOption(const char* option, const char* word, EncoderSettings& settings) {
+    const EncoderOption* entry = findEncoderOption(option);
+    if (!entry) throwError(UNKNOWN, "unknown command or parameter");
+    const int index = lookupName(word, entry->words, entry->count);
+    if (index < 0) throwError(UNKNOWN, entry->incorrect);
+    entry->apply(index, settings);
 }
 
 uint32_t threadCount(int32_t requested) {

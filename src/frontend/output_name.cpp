@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/file.h"
 #include "frontend/options.h"
 
 namespace elq {
@@ -27,6 +28,11 @@ bool OutputName::build(const char* source, const char* output, const char* exten
     memcpy(text, base, stem);
     strcpy(text + stem, extension);
     return true;
+}
+
+bool sameFile(const char* source, const char* name) {
+    if (strcmp(source, "-") == 0 || strcmp(name, "-") == 0) return false;
+    return strcmp(source, name) == 0 || isSameFile(source, name);
 }
 
 }  // namespace elq

@@ -13,4 +13,8 @@ struct OutputName {
     bool build(const char* source, const char* output, const char* extension);
 };
 
+// True when `source` and the output `name` are one file (the same name, another spelling, a hard
+// link). "-" is standard input as a source and standard output as an output: never the same.
+bool sameFile(const char* source, const char* name);
+
 }  // namespace elq

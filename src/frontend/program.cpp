@@ -25,6 +25,17 @@ void setFloatingPointMode() {
     feclearexcept(FE_ALL_EXCEPT);
 }
 
+FloatingPointScope::FloatingPointScope() {
+    // The environment holds the rounding mode, the trap mask, the flags and, on x86, the x87
+    // control word with its precision.
+    fegetenv(&saved_);
+    setFloatingPointMode();
+}
+
+FloatingPointScope::~FloatingPointScope() {
+    fesetenv(&saved_);
+}
+
 namespace {
 
 constexpr const char* kContactAddress = "elq@velmaro.example";
@@ -53,8 +64,14 @@ int dispatch(int argc, const char* const* argv) {
         return 0;
     }
     if (!options.silent) printBanner(stderr);
-    const CommandSettings settings{options.silent != 0, options.verbose != 0, threadCount(options.threads),
-                                   options.verify == 1, options.crc == 1,     options.settings};
+    CommandSettings settings;
+    settings.silent = options.silent != 0;
+    settings.verbose = options.verbose != 0;
+    settings.threads = threadCount(options.threads);
+    settings.verify = options.verify == 1;
+    settings.crc = options.crc == 1;
+    settings.ignoreChunkSizes = options.ignoreChunkSizes == 1;
+    settings.encoder = options.settings;
 
     for (int i = 0; i < options.sourceCount; ++i) {
         const char* source = options.sources[i];

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "foundation/stream.h"
-#include "prediction/mono_predictor.h"
+#include "prediction/block_predictor.h"
 
 namespace elq {
 

@@ -78,6 +78,30 @@ EncodedPayload encodeStereoBlockOptimized(const BlockInput& block, uint32_t orde
                                           uint32_t solveInterval, uint32_t opt1, uint32_t opt2,
                                           MemoryLengthSeed& seed, const LoopProgress& progress);
 
+// What --optimize max must never do worse than, block by block: the plain loop with its fixed
+// settings (when --optimize none uses it for the mode) and the optimizing loop with its divisors,
+// from the same seed; and the optimizing loop with each of `otherSearches` as both divisors, from the
+// same seed too (as in a file of one block, where every search starts from the same length).
+constexpr uint32_t kMaxOtherSearches = 4;
+struct BuiltInChoices {
+    bool plain;
+    uint32_t memoryLength, adaptationLength, family;
+    uint32_t opt1, opt2;
+    uint32_t otherSearches[kMaxOtherSearches];
+    uint32_t otherSearchCount;
+};
+
+// --optimize max: the block's orders (up to the given ones), solve interval (the given one or
+// longer), memory length and residual coder, chosen for the smallest block; never longer than the
+// built-in choices. The seed's chain goes on with the optimizing loop's winner, so that the
+// built-in search sees what it would see alone.
+EncodedPayload encodeMonoBlockMax(const BlockInput& block, uint32_t order, uint32_t solveInterval,
+                                  const BuiltInChoices& builtIn, MemoryLengthSeed& seed,
+                                  const LoopProgress& progress);
+EncodedPayload encodeStereoBlockMax(const BlockInput& block, uint32_t order, uint32_t crossOrder,
+                                    uint32_t solveInterval, const BuiltInChoices& builtIn,
+                                    MemoryLengthSeed& seed, const LoopProgress& progress);
+
 // The natural logarithm and the power of two of the search, correctly rounded in all but
 // vanishingly rare cases and computed from the four basic operations only, so that every
 // platform and processor finds the same memory length (library versions differ in the last bit).

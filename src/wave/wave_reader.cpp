@@ -37,6 +37,10 @@ uint32_t le32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+uint64_t le64(const uint8_t* p) {
+    return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32;
+}
+
 bool hasId(const uint8_t* p, const char* id) {
     return memcmp(p, id, 4) == 0;
 }
@@ -66,6 +70,12 @@ void WaveReader::KeptBytes::reserve(uint64_t needed) {
     buffer_ = std::move(bigger);
 }
 
+void WaveReader::KeptBytes::appendBytes(const uint8_t* bytes, size_t n) {
+    reserve(length_ + n);
+    if (n > 0) memcpy(buffer_.data() + length_, bytes, n);
+    length_ += n;
+}
+
 uint32_t WaveReader::KeptBytes::appendAvailable(InputStream& in, uint32_t n) {
     reserve(length_ + n);
     uint32_t got = in.read(buffer_.data() + length_, n);
@@ -85,19 +95,35 @@ uint8_t* WaveReader::KeptBytes::append(InputStream& in, uint64_t n) {
     return buffer_.data() + start;
 }
 
-bool WaveReader::open(const char* path, bool verboseListing) {
+bool WaveReader::open(const char* path, bool verboseListing, DataSize sizes, FILE* listing) {
+    return start(verboseListing, sizes, listing, [&] { stream.open(path, kStreamBufferSize); });
+}
+
+bool WaveReader::open(ByteSource& source, DataSize sizes) {
+    return start(false, sizes, stdout, [&] { stream.openSource(source); });
+}
+
+template <class Open>
+bool WaveReader::start(bool verboseListing, DataSize sizes, FILE* listing, Open openStream) {
     verbose = verboseListing;
+    sizes_ = sizes;
+    listing_ = listing;
     errorText_[0] = '\0';
     haveTrailer_ = false;
+    rf64 = false;
+    ds64_ = Ds64{};
     preDataLength = 0;
     trailerLength = 0;
     dataSize = 0;
     frameCount = 0;
     riffEnd = 0;
+    lengthKnown_ = true;
+    framesRead_ = 0;
+    partial_.clear();
     try {
         kept_.start(kInitialKeptCapacity);
         if (stream.startBuffer || stream.file.isOpen()) stream.close();
-        stream.open(path, kStreamBufferSize);
+        openStream();
         parseChunks();
         return true;
     } catch (const WaveFault& fault) {
@@ -112,39 +138,89 @@ bool WaveReader::open(const char* path, bool verboseListing) {
 void WaveReader::parseChunks() {
     uint8_t riff[12];
     memcpy(riff, keepHeaderBytes(12), sizeof riff);
-    if (!hasId(riff, "RIFF")) fail("RIFF is not present at offset 0");
+    rf64 = hasId(riff, "RF64");
+    if (!hasId(riff, "RIFF") && !rf64) fail("RIFF is not present at offset 0");
     riffEnd = static_cast<uint64_t>(le32(riff + 4)) + 8;
-    if (riffEnd < 44) fail("file is shorter than 44 bytes");
+    // A stream's sizes are not trusted: a writer that cannot go back leaves 0 here too.
+    if (riffEnd < 44 && sizes_ == DataSize::stated) fail("file is shorter than 44 bytes");
     if (!hasId(riff + 8, "WAVE")) fail("WAVE is not present at offset 8");
+    if (rf64) {
+        readDs64();
+        if (le32(riff + 4) == 0xFFFFFFFF) riffEnd = ds64_.riffSize + 8;
+    }
 
     bool formatSeen = false;
     for (;;) {
         // A copy, since keeping the body may move the kept bytes.
         uint8_t header[8];
         memcpy(header, keepHeaderBytes(8), sizeof header);
-        uint32_t size = le32(header + 4);
+        const uint64_t size = chunkSize(header);
         if (verbose) printChunk(header, size);
         if (hasId(header, "fmt ")) {
             if (formatSeen) fail("fmt_ chunk is already present");
             formatSeen = true;
             if (size != 16 && size != 18 && size != 40) fail("fmt_ size is different from 16, 18 and 40");
-            checkFormat(keepHeaderBytes(size), size);
+            checkFormat(keepHeaderBytes(size), static_cast<uint32_t>(size));
         } else if (hasId(header, "data")) {
             dataSize = size;
             if (!formatSeen) fail("fmt_ chunk not present before data chunk");
-            if (preDataLength + dataSize > riffEnd) fail("size of data is too large");
+            if (sizes_ == DataSize::stated) {
+                checkStatedDataSize();
+            } else {
+                // A writer that cannot go back to fill in the size leaves 0 or all ones there.
+                lengthKnown_ = sizes_ == DataSize::bound && dataSize != 0 && dataSize != 0xFFFFFFFF;
+                if (!lengthKnown_) dataSize = UINT64_MAX;
+            }
             // checkFormat has made sure nBlockAlign is not 0.
-            if (dataSize % nBlockAlign != 0) fail("nBlockAlign does not divide dataSize");
-            frameCount = dataSize / nBlockAlign;
+            frameCount = lengthKnown_ ? dataSize / nBlockAlign : 0;
             if (verbose) {
-                printf("data (start %4lu, size %10lu)\n", static_cast<unsigned long>(preDataLength),
-                       static_cast<unsigned long>(dataSize));
+                fprintf(listing_, "data (start %4lu, size %10llu)\n",
+                        static_cast<unsigned long>(preDataLength), static_cast<unsigned long long>(size));
             }
             return;
         } else {
-            keepHeaderBytes(static_cast<uint64_t>(size) + (size & 1));
+            keepHeaderBytes(size + (size & 1));
         }
     }
+}
+
+void WaveReader::checkStatedDataSize() {
+    // A plain RIFF file cannot state the sizes of one over 4 GiB: they wrap.
+    const uint64_t fileSize = stream.size();
+    if (!rf64 && fileSize > UINT32_MAX && preDataLength + dataSize + (uint64_t{1} << 32) <= fileSize) {
+        fail(
+            "the file is over 4 GiB, beyond what the 32-bit sizes of a RIFF header can state, so its "
+            "data size has wrapped: write it as RF64 (for example with ffmpeg -rf64 auto), or read the "
+            "samples to the end of the file with --ignore-chunk-sizes");
+    }
+    if (preDataLength + dataSize > riffEnd) fail("size of data is too large");
+    if (dataSize % nBlockAlign != 0) fail("nBlockAlign does not divide dataSize");
+}
+
+void WaveReader::readDs64() {
+    uint8_t header[8];
+    memcpy(header, keepHeaderBytes(8), sizeof header);
+    const uint32_t size = le32(header + 4);
+    if (verbose) printChunk(header, size);
+    if (!hasId(header, "ds64")) fail("RF64 file without a ds64 chunk after WAVE");
+    if (size < 28) fail("ds64 chunk is shorter than 28 bytes");
+    const uint8_t* body = keepHeaderBytes(static_cast<uint64_t>(size) + (size & 1));
+    ds64_.riffSize = le64(body);
+    ds64_.dataSize = le64(body + 8);
+    const uint32_t entries = le32(body + 24);
+    if (entries > (size - 28) / 12) fail("ds64 table does not fit its chunk");
+    for (uint32_t i = 0; i < entries; ++i)
+        ds64_.table.emplace_back(le32(body + 28 + 12 * i), le64(body + 32 + 12 * i));
+}
+
+uint64_t WaveReader::chunkSize(const uint8_t* header) const {
+    const uint32_t size = le32(header + 4);
+    if (!rf64 || size != 0xFFFFFFFF) return size;
+    if (hasId(header, "data")) return ds64_.dataSize;
+    for (const auto& [id, tableSize] : ds64_.table) {
+        if (id == le32(header)) return tableSize;
+    }
+    return size;
 }
 
 void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
@@ -161,11 +237,11 @@ void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
     nBlockAlign = blockAlign;
     uint16_t containerSize = static_cast<uint16_t>((bitsPerSample + 7) / 8 * 8);
     if (verbose) {
-        printf("  wFormatTag          %6hX\n", formatTag);
-        printf("  nChannels           %6hu\n", channels);
-        printf("  nSamplesPerSec      %6lu\n", static_cast<unsigned long>(samplesPerSec));
-        printf("  wBitsPerSample      %6hu\n", bitsPerSample);
-        printf("  containerSize       %6hu\n", containerSize);
+        fprintf(listing_, "  wFormatTag          %6hX\n", formatTag);
+        fprintf(listing_, "  nChannels           %6hu\n", channels);
+        fprintf(listing_, "  nSamplesPerSec      %6lu\n", static_cast<unsigned long>(samplesPerSec));
+        fprintf(listing_, "  wBitsPerSample      %6hu\n", bitsPerSample);
+        fprintf(listing_, "  containerSize       %6hu\n", containerSize);
     }
 
     if (size == 18 && cbSize != 0) fail("cbSize is incorrect");
@@ -186,7 +262,7 @@ void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
     if (formatTag == kFormatExtensible) {
         uint16_t validBitsPerSample = le16(body + 18);
         formatCode = le16(body + 24);
-        if (verbose) printf("  wValidBitsPerSample %6hu\n", validBitsPerSample);
+        if (verbose) fprintf(listing_, "  wValidBitsPerSample %6hu\n", validBitsPerSample);
         if (validBitsPerSample == 0 || validBitsPerSample > containerSize) {
             fail("wValidBitsPerSample is 0 or bigger than containerSize");
         }
@@ -199,7 +275,7 @@ void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
 
     // Kept in 16 bits as the format defines it, so an absurd nBlockAlign may wrap.
     uint16_t foundContainerSize = static_cast<uint16_t>(blockAlign / channels * 8);
-    if (verbose) printf("  foundContainerSize  %6hu\n", foundContainerSize);
+    if (verbose) fprintf(listing_, "  foundContainerSize  %6hu\n", foundContainerSize);
     if (foundContainerSize == 0 || foundContainerSize > 32) fail("foundContainerSize is 0 or bigger than 32");
 
     if (formatCode == kFormatPcm && containerSize == 8 && foundContainerSize == 8) {
@@ -212,7 +288,7 @@ void WaveReader::checkFormat(const uint8_t* body, uint32_t size) {
         sampleType = FLOAT32_24;
     } else if (formatCode == kFormatPcm && containerSize == 32 && foundContainerSize == 32) {
         sampleType = SINT32;
-        if (verbose) printf("  warning: format can also be FLOAT32_16 (Cool Edit)\n");
+        if (verbose) fprintf(listing_, "  warning: format can also be FLOAT32_16 (Cool Edit)\n");
     } else if (formatCode == kFormatIeeeFloat && containerSize == 32 && foundContainerSize == 32) {
         sampleType = FLOAT32_0;
     } else {
@@ -236,9 +312,34 @@ bool WaveReader::readTrailer() {
     }
 }
 
+uint32_t WaveReader::readFrames(uint8_t* out, uint32_t maxFrames) {
+    const uint64_t left = (dataSize - framesRead_ * nBlockAlign) / nBlockAlign;
+    const uint32_t frames = left < maxFrames ? static_cast<uint32_t>(left) : maxFrames;
+    const uint32_t bytes = frames * nBlockAlign;
+    if (sizes_ == DataSize::stated) {
+        stream.readMin(out, bytes, bytes);
+        framesRead_ += frames;
+        return frames;
+    }
+    // A stream that ends sooner ends the samples; a last frame cut short is kept as it came.
+    const uint32_t got = stream.read(out, bytes);
+    const uint32_t whole = got / nBlockAlign;
+    if (got > 0) partial_.assign(out + whole * nBlockAlign, out + got);  // a later read finds the end only
+    framesRead_ += whole;
+    return whole;
+}
+
 void WaveReader::collectTrailer() {
     if (kept_.data() == nullptr || kept_.length() < preDataLength) fail("WAVE file is not open");
     kept_.truncate(preDataLength);
+    if (sizes_ != DataSize::stated) {
+        // A stream's bytes after its samples are kept as they came, without a walk: the sizes that
+        // would lead it are the ones not to be trusted.
+        kept_.appendBytes(partial_.data(), partial_.size());
+        trailerLength = static_cast<uint32_t>(partial_.size());
+        keepRest();
+        return;
+    }
     if (stream.position() != preDataLength + dataSize) fail("incorrect number of bytes read from data chunk");
     // The chunks after the samples, up to the end the RIFF header states. A file may end before
     // that end when its last chunk ends cleanly (writers that count 8 bytes too many, or leave out
@@ -254,6 +355,10 @@ void WaveReader::collectTrailer() {
         keepTrailerBytes(size);
         if ((size & 1) && !stream.atEnd()) keepTrailerBytes(1);
     }
+    keepRest();
+}
+
+void WaveReader::keepRest() {
     // Bytes past the RIFF chunk (tags and padding that taggers and recorders append) are part of
     // the file too: every one is kept, so decoding gives back the whole file.
     const uint32_t before = trailerLength;
@@ -267,8 +372,8 @@ void WaveReader::collectTrailer() {
         if (got == 0) break;
     }
     if (verbose && trailerLength > before) {
-        printf("kept %lu bytes past the end of the RIFF chunk\n",
-               static_cast<unsigned long>(trailerLength - before));
+        fprintf(listing_, "kept %lu bytes past the end of the RIFF chunk\n",
+                static_cast<unsigned long>(trailerLength - before));
     }
 }
 
@@ -301,9 +406,9 @@ const uint8_t* WaveReader::keepTrailerBytes(uint64_t n) {
     return bytes;
 }
 
-void WaveReader::printChunk(const uint8_t* header, uint32_t size) const {
-    printf("Found %c%c%c%c chunk, size %10lu\n", printable(header[0]), printable(header[1]),
-           printable(header[2]), printable(header[3]), static_cast<unsigned long>(size));
+void WaveReader::printChunk(const uint8_t* header, uint64_t size) const {
+    fprintf(listing_, "Found %c%c%c%c chunk, size %10llu\n", printable(header[0]), printable(header[1]),
+            printable(header[2]), printable(header[3]), static_cast<unsigned long long>(size));
 }
 
 bool WaveReader::setError(const char* message) {

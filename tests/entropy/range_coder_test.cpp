@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "entropy/memory_length.h"
 #include "support/coded_bytes.h"
 
 namespace elq {
@@ -13,70 +14,6 @@ namespace {
 
 using test::Bytes;
 using test::CodedBytes;
-using test::EncodedBlock;
-
-TEST(RangeCoder, EmptyBlockIsFiveBytesAndTheDecoderStopsBehindIt) {
-    Bytes bytes = EncodedBlock().finish();
-    EXPECT_EQ(bytes, (Bytes{0x40, 0x00, 0xFF, 0xFF, 0xFF}));
-    bytes.push_back(0xAB);  // the next block's first byte
-    CodedBytes coded(bytes);
-    EXPECT_EQ(coded.decoder.start(coded.stream), 0x40);
-    EXPECT_EQ(coded.stream.position(), 2u);
-    coded.decoder.finish();
-    EXPECT_EQ(coded.stream.position(), 5u);
-}
-
-// Pending bytes held back as 0xFF turn into 0x00 when a carry arrives and the byte in hand gains one;
-// without a carry they are written as 0xFF. The same at finish.
-TEST(RangeCoder, CarryResolvesPendingBytes) {
-    for (bool carry : {true, false}) {
-        EncodedBlock block;
-        RangeEncoder& e = block.encoder;
-        e.cache = 0x12;
-        e.pending = 3;
-        e.low = (carry ? 0x80000000u : 0u) | (0x05u << 23) | 0x1234u;
-        e.range = 0x800000;
-        e.normalize();
-        EXPECT_EQ(Bytes(e.data, e.data + e.dataCount),
-                  (carry ? Bytes{0x13, 0, 0, 0} : Bytes{0x12, 0xFF, 0xFF, 0xFF}));
-        EXPECT_EQ(e.cache, 0x05);  // the byte now in hand
-        EXPECT_EQ(e.pending, 0u);
-    }
-    EncodedBlock block;
-    block.encoder.cache = 0x7F;
-    block.encoder.pending = 2;
-    block.encoder.low = 0x80000000u | (0x21u << 23);
-    EXPECT_EQ(block.finish(), (Bytes{0x80, 0x00, 0x00, 0x21, 0xFF, 0xFF, 0xFF}));
-}
-
-// Layouts that a fault on both sides would keep decodable: the last symbol of an alphabet takes the
-// division's remainder, encodeBits goes in 12-bit chunks lowest first, encodeShort low byte first.
-TEST(RangeCoder, RemainderAndFieldLayout) {
-    EncodedBlock last;
-    last.encoder.encodeFreq(1, 2, 3);
-    EXPECT_EQ(last.encoder.low, 2 * (0x80000000u / 3));
-    EXPECT_EQ(last.encoder.range, 0x80000000u - 2 * (0x80000000u / 3));
-    const std::pair<uint32_t, std::vector<uint32_t>> cases[] = {
-        {0, {}}, {12, {12}}, {13, {12, 1}}, {32, {12, 12, 8}}};
-    for (const auto& [nbits, chunks] : cases) {
-        const uint32_t v = nbits == 0 ? 0 : 0xDEADBEEFu >> (32 - nbits);
-        const Bytes bytes = test::encoded([&](RangeEncoder& e) { e.encodeBits(v, nbits); });
-        EXPECT_EQ(bytes, test::encoded([&](RangeEncoder& e) {
-                      for (uint32_t rest = v; uint32_t width : chunks) {
-                          e.encodeShift(1, rest & ((1u << width) - 1), width);
-                          rest >>= width;
-                      }
-                  }))
-            << nbits;
-    }
-    const Bytes bytes = test::encoded([](RangeEncoder& e) { e.encodeShort(0x1234); });
-    EXPECT_EQ(bytes, test::encoded([](RangeEncoder& e) {
-                  e.encodeByte(0x34);
-                  e.encodeByte(0x12);
-              }));
-    CodedBytes coded(bytes);
-    EXPECT_EQ(coded.start().decodeShort(), 0x1234u);
-}
 
 // The division by a model's total through its reciprocal, for every total: the ranges next to each
 // multiple of it, the largest range, and random ones.
@@ -90,17 +27,19 @@ TEST(RangeCoder, ReciprocalDividesEveryRangeExactly) {
     }
 }
 
-TEST(RangeCoder, OverflowIsRaisedBeforeTheStore) {
+TEST(RangeCoder, EmptyBlockAndOverflow) {
+    const Bytes bytes = test::EncodedBlock().finish();
+    EXPECT_EQ(bytes, (Bytes{0x40, 0x00, 0xFF, 0xFF, 0xFF}));
+    CodedBytes coded(bytes);
+    EXPECT_EQ(coded.decoder.start(coded.stream), 0x40);
+    coded.expectFullyRead();  // the last normalization reads nothing beyond the block
+    // A full area is refused before the store behind it.
     uint8_t area[6];
     memset(area, 0xCC, sizeof area);
     RangeEncoder encoder;
     encoder.start(area, 4, kBlockFirstByte);
     test::expectRefused([&] { encoder.finish(); });
-    EXPECT_EQ(encoder.dataCount, 4u);
     EXPECT_EQ(area[4], 0xCC);
-    encoder.start(area, 5, kBlockFirstByte);
-    encoder.finish();
-    EXPECT_EQ(area[5], 0xCC);
 }
 
 // Random mixes of frequency ranges, raw bits (0 to 32) and uniform values, some rounds skewed to the
@@ -112,9 +51,8 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
     std::mt19937 rng(12345);
     uint32_t carries = 0;
     for (int round = 0; round < 300; ++round) {
-        const bool high = round % 3 == 0;
         std::vector<Op> ops(rng() % 3000);
-        EncodedBlock block;
+        test::EncodedBlock block;
         for (Op& op : ops) {
             static const uint32_t totals[] = {1, 2, 3, 32767, 32768, 65536};
             op.kind = rng() % 3;
@@ -122,7 +60,7 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
                        : op.kind == 1 ? rng() % 33
                                       : 1 + rng() % 16;
             const uint32_t top = op.kind == 0 ? op.total - 1 : op.total == 0 ? 0 : ~0u >> (32 - op.total);
-            op.value = high ? top - rng() % (std::min(top, 3u) + 1) : rng() % (uint64_t{top} + 1);
+            op.value = round % 3 == 0 ? top - rng() % (std::min(top, 3u) + 1) : rng() % (uint64_t{top} + 1);
             op.freq = op.kind == 0 ? 1 + rng() % (op.total - op.value) : 0;
             if (op.kind == 0) block.encoder.encodeFreq(op.freq, op.value, op.total);
             if (op.kind == 1) block.encoder.encodeBits(op.value, op.total);
@@ -130,7 +68,6 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
             carries += (block.encoder.low & 0x80000000u) != 0;
         }
         Bytes bytes = block.finish();
-        const size_t length = bytes.size();
         bytes.insert(bytes.end(), {0x00, 0x11, 0x22});
         CodedBytes coded(bytes);
         RangeDecoder& d = coded.start();
@@ -144,9 +81,27 @@ TEST(RangeCoder, RandomOperationsRoundTrip) {
             if (op.kind == 0) d.update(op.freq, op.value, op.total);
         }
         d.finish();
-        EXPECT_EQ(coded.stream.position(), length);
+        EXPECT_EQ(coded.stream.position(), bytes.size() - 3);
     }
     EXPECT_GT(carries, 0u);
+}
+
+// The 12-bit field of N - 2 with its 16-bit escape, and the weights both sides derive from N.
+TEST(MemoryLength, FieldAndWeights) {
+    const int32_t cases[][3] = {{2, 0, -1}, {4096, 4094, -1}, {4097, 4095, 4095}, {65537, 4095, 65535}};
+    for (auto& c : cases) {
+        const Bytes bytes = test::encoded([&](RangeEncoder& e) { writeMemoryLength(e, c[0]); });
+        EXPECT_EQ(bytes, test::encoded([&](RangeEncoder& e) {
+                      e.encodeShift(1, c[1], 12);
+                      if (c[2] >= 0) e.encodeShort(c[2]);
+                  }))
+            << c[0];
+        CodedBytes coded(bytes);
+        EXPECT_EQ(readMemoryLength(coded.start()), uint32_t(c[0]));
+        coded.expectFullyRead();
+    }
+    // For N = 3, 1 - (2/3) and 1/3 differ in the last bit; both sides must use the former.
+    EXPECT_EQ(memoryWeights(3).b, 1.0 - 2.0 / 3.0);
 }
 
 }  // namespace

@@ -1,75 +1,34 @@
 #include "foundation/file.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
-#include <tuple>
 
-#include "foundation/exception.h"
 #include "support/temp_dir.h"
 
 namespace elq {
 namespace {
 
-std::string fdName(int fd) {
-    return "/dev/fd/" + std::to_string(fd);
-}
-
-// Failures name the system function and error; "-" is a standard handle that close keeps open.
-TEST(File, FailuresAndStandardHandles) {
-    signal(SIGPIPE, SIG_IGN);  // as the program does at start-up
-    test::TempDir dir;
-    InputFile in, five;
-    OutputFile out, piped;
-    five.openRead(dir.write("five.bin", "12345").c_str());
-    char buffer[16];
-    EXPECT_EQ(five.readMin(buffer, 10, 5), 5u);
-    EXPECT_EQ(five.readMin(buffer, 10, 0), 0u);  // a minimum of 0 never fails
-    five.seek(1);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    piped.openWrite(fdName(fds[1]).c_str());
-    close(fds[0]);  // nobody reads
-    close(fds[1]);
-    const std::tuple<std::function<void()>, ErrorCode, const char*, int> cases[] = {
-        {[&] { in.openRead(dir.path("missing.wav").c_str()); }, FILENOTFOUND, "CreateFile", ENOENT},
-        {[&] { in.openRead(dir.path("").c_str()); }, FILENOTFOUND, "CreateFile", EISDIR},
-        {[&] { out.openWrite(dir.path("no/such.elq").c_str()); }, FILENOTFOUND, "CreateFile", ENOENT},
-        {[&] { five.readMin(buffer, 10, 5); }, UNEXPECTEDEOF, "readMin", 0},
-        {[&] { piped.write("data", 4); }, WRITEERROR, "WriteFile", EPIPE},
-    };
-    for (const auto& [action, code, name, value] : cases) {
-        try {
-            action();
-            ADD_FAILURE() << "no exception for " << name;
-        } catch (const Exception& e) {
-            EXPECT_EQ(std::tie(e.code, e.value), std::make_tuple(code, static_cast<uint64_t>(value)));
-            EXPECT_STREQ(e.name, name);
-        }
-    }
-    EXPECT_FALSE(in.isOpen() || out.isOpen());
+// "-" is a standard handle that close keeps open; a pipe's reads gather separate writes and end
+// without an error when the writer has gone. (The commands' tests see the failure reports.)
+TEST(File, StandardHandlesAndPipes) {
+    InputFile in, pipeIn;
+    OutputFile out;
     in.openRead("-");
     out.openWrite("-");
     EXPECT_TRUE(in.handle == STDIN_FILENO && out.handle == STDOUT_FILENO);
     in.close();
     out.close();
     EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
-}
-
-TEST(File, PipeGathersWritesAndEndsWhenTheWriterCloses) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    InputFile in;
-    in.openRead(fdName(fds[0]).c_str());
+    pipeIn.openRead(("/dev/fd/" + std::to_string(fds[0])).c_str());
     close(fds[0]);
     std::thread writer([fd = fds[1]] {
         for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
@@ -77,8 +36,8 @@ TEST(File, PipeGathersWritesAndEndsWhenTheWriterCloses) {
         close(fd);
     });
     char buffer[64];
-    EXPECT_EQ(in.read(buffer, 25), 25u);  // gathered from separate writes
-    EXPECT_EQ(in.read(buffer, 64), 15u);  // the writer has gone: end of file, no error
+    EXPECT_EQ(pipeIn.read(buffer, 25), 25u);  // gathered from separate writes
+    EXPECT_EQ(pipeIn.read(buffer, 64), 15u);  // the writer has gone: end of file, no error
     writer.join();
 }
 
@@ -96,15 +55,13 @@ TEST(File, SizeAndSeekBeyondFourGibibytes) {
     EXPECT_EQ(in.size(), size);
     in.seek(markAt);
     char buffer[8] = {};
-    EXPECT_EQ(in.read(buffer, 4), 4u);
+    EXPECT_EQ(in.read(buffer, 8), 8u);
     EXPECT_EQ(std::string(buffer, 4), "MARK");
-    in.seek(size - 3);
-    EXPECT_EQ(in.read(buffer, 8), 3u);
 }
 
 // An output replaces its name only when finished: before, the old file is untouched and the work
-// sits in one temporary file beside it; discarded, nothing is left; finished, it takes the
-// original's permission bits and times. A device is written in place.
+// sits in one temporary file beside it; discarded or destroyed unfinished, nothing is left; finished,
+// it takes the original's permission bits and times. A device is written in place.
 TEST(File, ReplacingOutputs) {
     test::TempDir dir;
     const std::string target = dir.write("out.elq", "old"), original = dir.write("in.wav", "source");
@@ -112,7 +69,7 @@ TEST(File, ReplacingOutputs) {
     const struct timespec times[2] = {{1000000000, 0}, {1200000000, 5}};
     ASSERT_EQ(utimensat(AT_FDCWD, original.c_str(), times, 0), 0);
     auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir.path("")), {}); };
-    for (bool finish : {false, true}) {
+    for (int ending = 0; ending < 3; ++ending) {
         OutputFile out;
         out.openReplacing(target.c_str());
         out.write("new", 3);
@@ -121,23 +78,15 @@ TEST(File, ReplacingOutputs) {
                   std::filesystem::path(target).parent_path());
         EXPECT_EQ(entries(), 3);
         EXPECT_EQ(dir.read("out.elq"), "old");
-        if (finish) {
-            out.replace(original.c_str());
-        } else {
-            out.discard();
-        }
-        EXPECT_EQ(entries(), 2);
-    }
+        if (ending == 0) out.discard();
+        if (ending == 2) out.replace(original.c_str());
+    }  // the second one is destroyed unfinished
+    EXPECT_EQ(entries(), 2);
     EXPECT_EQ(dir.read("out.elq"), "new");
     struct stat info;
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_mtim.tv_sec, 1200000000);
-    {
-        OutputFile unfinished;
-        unfinished.openReplacing(dir.path("fresh.elq").c_str());
-    }  // destroyed without replace(): removed
-    EXPECT_EQ(entries(), 2);
     OutputFile device;
     device.openReplacing("/dev/null");
     EXPECT_EQ(device.temporaryName(), nullptr);

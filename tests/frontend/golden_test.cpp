@@ -33,28 +33,20 @@ std::string sha256(const std::string& path) {
     return digest;
 }
 
-// Odd-sized chunks before and after the samples, all kept verbatim.
-std::vector<uint8_t> chunkyWave() {
-    test::Format format;
-    format.channels = 2;
-    format.blockAlign = 6;
-    format.bits = 24;
-    return test::WaveBuilder()
-        .chunk("LIST", test::patternBytes(13, 1), 0x5A)
-        .format(format)
-        .chunk("junk", test::patternBytes(3, 2), 0xA5)
-        .chunk("data", test::pcmSignal(Signal::Tones, 24, 2, 3001))
-        .chunk("LIST", test::patternBytes(7, 3), 0x11)
-        .build();
-}
-
 TEST(Golden, ModesSettingsAndTheRecordedBytes) {
     TempDir dir;
     dir.write("stereo16.wav", test::waveText(Signal::Tones, 16, 2, 12000));
     dir.write("mono24.wav", test::waveText(Signal::PaddedClipped, 24, 1, 9000));
     dir.write("mono8.wav", test::waveText(Signal::Noise, 8, 1, 7000));
     dir.write("stereo32.wav", test::waveText(Signal::LeftOnly, 32, 2, 5000));
-    dir.write("chunky.wav", chunkyWave());
+    // Odd-sized chunks before and after the samples, all kept verbatim.
+    dir.write("chunky.wav", test::WaveBuilder()
+                                .chunk("LIST", test::patternBytes(13, 1), 0x5A)
+                                .format({.channels = 2, .blockAlign = 6, .bits = 24})
+                                .chunk("junk", test::patternBytes(3, 2), 0xA5)
+                                .chunk("data", test::pcmSignal(Signal::Tones, 24, 2, 3001))
+                                .chunk("LIST", test::patternBytes(7, 3), 0x11)
+                                .build());
 
     std::vector<std::pair<std::string, std::string>> cases;  // file and options
     for (const char* mode : {"fast", "normal", "high", "extra", "best", "ultra", "insane"}) {

@@ -125,8 +125,8 @@ TEST(Threads, FailuresStopTheRunAsWithOneThread) {
     std::filesystem::create_symlink("/dev/full", dir.path("full.elq"));
     std::filesystem::create_symlink("/dev/full", dir.path("full.wav"));
     const std::pair<const char*, const char*> cases[] = {
-        {"--seek fast --mode fast --optimize none --encode - --output e", "UNEXPECTEDEOF"},
-        {"--seek fast --mode fast --optimize fast --encode - --output e", "UNEXPECTEDEOF"},
+        {"--seek fast --mode fast --optimize none --encode cut.wav --output e", "UNEXPECTEDEOF"},
+        {"--seek fast --mode fast --optimize fast --encode cut.wav --output e", "UNEXPECTEDEOF"},
         {"--seek fast --mode fast stereo16.wav --output full.elq",
          "WRITEERROR in file Unknown, line 0\nfunction WriteFile, code 28"},
         {"mono8.elq --output full.wav", "WRITEERROR in file Unknown, line 0\nfunction WriteFile, code 28"},

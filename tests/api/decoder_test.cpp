@@ -1,0 +1,388 @@
+// The decoder of the C interface against the program: the same bytes from a file, from memory and
+// through callbacks; seeks to any frame; checksums; hostile input; the caller's floating point.
+#include <cfenv>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "api/api_support.h"
+
+namespace elq::test {
+namespace {
+
+// One source in every way the decoder opens one.
+enum class Opening { file, memory, seekableCallbacks, streamCallbacks };
+constexpr Opening kOpenings[] = {Opening::file, Opening::memory, Opening::seekableCallbacks,
+                                 Opening::streamCallbacks};
+
+// An ELQ file the program wrote and the WAVE file the program decodes it into.
+struct Coded {
+    std::string elqPath;
+    std::string elq;
+    std::string wave;  // as the program decodes it
+    uint32_t channels, bytes;
+    uint64_t frames;
+};
+
+class Decoder {
+public:
+    Decoder(Opening how, const Coded& coded) : stream_{coded.elq} {
+        elq_reader_io io = stream_.reader(how == Opening::seekableCallbacks);
+        switch (how) {
+            case Opening::file:
+                status = elq_decoder_open_file(&decoder, coded.elqPath.c_str());
+                break;
+            case Opening::memory:
+                status = elq_decoder_open_memory(&decoder, coded.elq.data(), coded.elq.size());
+                break;
+            default:
+                status = elq_decoder_open_io(&decoder, &io, &stream_);
+                break;
+        }
+    }
+    ~Decoder() { EXPECT_TRUE(ok(elq_decoder_close(decoder))); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    elq_info info() const {
+        elq_info result;
+        EXPECT_TRUE(ok(elq_decoder_info(decoder, &result)));
+        return result;
+    }
+    // The PCM bytes of up to `frames` frames, read in pieces of uneven size; the first failure
+    // ends them and stays in `failure`.
+    std::string pcm(uint64_t frames, uint32_t frameBytes) {
+        std::string out;
+        std::vector<uint8_t> piece(4099 * frameBytes);
+        for (size_t step = 1; out.size() < frames * frameBytes; step = step * 3 % 4099 + 1) {
+            size_t got = 0;
+            const size_t want = std::min<uint64_t>(step, frames - out.size() / frameBytes);
+            failure = elq_decoder_read_pcm(decoder, piece.data(), want, &got);
+            if (failure.code != ELQ_OK) break;
+            out.append(reinterpret_cast<const char*>(piece.data()), got * frameBytes);
+            if (got < want) break;
+        }
+        return out;
+    }
+
+    elq_decoder* decoder = nullptr;
+    elq_status status;
+    elq_status failure{};
+
+private:
+    MemoryStream stream_;
+};
+
+// The program's ELQ files of multi-block signals in every layout, made once.
+class ApiDecoder : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        uint32_t seed = 3;
+        for (const Layout& layout : kLayouts) {
+            // A little over two blocks.
+            const uint32_t frames = (2 * kFastBlockValues + 12345) / layout.channels;
+            const Bytes pcm = pcmSignal(Signal::Tones, layout.bits, layout.channels, frames, seed++);
+            const std::string name = std::to_string(layout.bits) + "_" + std::to_string(layout.channels);
+            dir_->write(name + ".wav", richWaveFile(pcm, layout.bits, layout.channels));
+            runOk("--silent --mode fast --optimize none --seek fast --crc " + name + ".wav", *dir_);
+            runOk("--silent --decode " + name + ".elq --output " + name + ".decoded.wav", *dir_);
+            coded_[name] =
+                Coded{dir_->path(name + ".elq"), dir_->read(name + ".elq"), dir_->read(name + ".decoded.wav"),
+                      layout.channels,           layout.bits / 8,           frames};
+        }
+    }
+    static void TearDownTestSuite() {
+        coded_.clear();
+        delete dir_;
+    }
+    static const Coded& coded(uint32_t bits, uint32_t channels) {
+        return coded_.at(std::to_string(bits) + "_" + std::to_string(channels));
+    }
+
+    static TempDir* dir_;
+    static std::map<std::string, Coded> coded_;
+};
+TempDir* ApiDecoder::dir_ = nullptr;
+std::map<std::string, Coded> ApiDecoder::coded_;
+
+TEST_F(ApiDecoder, GivesTheProgramsBytesFromEveryKindOfSource) {
+    for (const Layout& layout : kLayouts) {
+        const Coded& c = coded(layout.bits, layout.channels);
+        for (Opening how : kOpenings) {
+            SCOPED_TRACE(testing::Message() << layout.bits << " bits, " << layout.channels
+                                            << " channels, opening " << static_cast<int>(how));
+            Decoder d(how, c);
+            ASSERT_TRUE(ok(d.status));
+            elq_info info = d.info();
+            EXPECT_EQ(info.sample_rate, 44100u);
+            EXPECT_EQ(info.channels, layout.channels);
+            EXPECT_EQ(info.bits_per_sample, layout.bits);
+            EXPECT_EQ(info.total_frames, c.frames);
+            const bool stream = how == Opening::streamCallbacks;
+            EXPECT_EQ(info.trailer_known, stream ? 0 : 1);
+            EXPECT_EQ(info.checksum, stream ? -1 : 1);
+            const std::string header(reinterpret_cast<const char*>(info.header), info.header_length);
+            const std::string pcm = d.pcm(c.frames + 1, c.channels * c.bytes);
+            EXPECT_TRUE(ok(d.failure));
+            info = d.info();
+            ASSERT_EQ(info.trailer_known, 1);
+            EXPECT_EQ(info.checksum, 1);
+            const std::string trailer(reinterpret_cast<const char*>(info.trailer), info.trailer_length);
+            EXPECT_TRUE(sameBytes(header + pcm + trailer, c.wave));
+        }
+    }
+}
+
+// Every conformance vector, from memory and as a stream: its WAVE file, byte for byte.
+TEST(ApiConformance, DecodesEveryVectorToItsWaveFile) {
+    const std::string folder = std::string(ELQ_SOURCE_DIR) + "/tests/data/conformance/";
+    std::istringstream manifest(readWholeFile(folder + "MANIFEST.tsv"));
+    int vectors = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::string wave = line.substr(0, line.find('\t')), name = line.substr(wave.size() + 1);
+        Coded c{folder + name.substr(0, name.find('\t')), "", readWholeFile(folder + wave), 0, 0, 0};
+        c.elq = readWholeFile(c.elqPath);
+        for (Opening how : {Opening::memory, Opening::streamCallbacks}) {
+            SCOPED_TRACE(c.elqPath);
+            Decoder d(how, c);
+            ASSERT_TRUE(ok(d.status));
+            elq_info info = d.info();
+            const std::string pcm = d.pcm(info.total_frames + 1, info.channels * info.bytes_per_sample);
+            EXPECT_TRUE(ok(d.failure));
+            info = d.info();
+            ASSERT_EQ(info.trailer_known, 1);
+            EXPECT_TRUE(
+                sameBytes(std::string(reinterpret_cast<const char*>(info.header), info.header_length) + pcm +
+                              std::string(reinterpret_cast<const char*>(info.trailer), info.trailer_length),
+                          c.wave));
+            int verified = -1;
+            EXPECT_TRUE(ok(elq_decoder_check(d.decoder, &verified, nullptr)));
+            // The same samples as values: 8-bit ones less 128, the wider ones sign-extended.
+            std::vector<int32_t> values(info.total_frames * info.channels + 1);
+            size_t got = 0;
+            if (how == Opening::streamCallbacks) continue;  // it does not go back
+            ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, 0)));
+            ASSERT_TRUE(ok(elq_decoder_read_int32(d.decoder, values.data(), info.total_frames, &got)));
+            const int shift = 32 - 8 * static_cast<int>(info.bytes_per_sample);
+            for (size_t i = 0; i < got * info.channels; ++i) {
+                uint32_t raw = 0;
+                for (uint32_t k = 0; k < info.bytes_per_sample; ++k)
+                    raw |= static_cast<uint32_t>(static_cast<uint8_t>(pcm[i * info.bytes_per_sample + k]))
+                           << (8 * k);
+                const int32_t expected = shift == 24 ? static_cast<int32_t>(raw) - 128
+                                                     : static_cast<int32_t>(raw << shift) >> shift;
+                ASSERT_EQ(values[i], expected) << "value " << i;
+            }
+        }
+        ++vectors;
+    }
+    EXPECT_GT(vectors, 20);
+}
+
+TEST_F(ApiDecoder, SeeksToAnyFrameAsAFullDecodeGivesIt) {
+    std::mt19937 random(11);
+    for (const Layout& layout : {Layout{16, 2}, Layout{24, 1}}) {
+        const Coded& c = coded(layout.bits, layout.channels);
+        const uint32_t frameBytes = c.channels * c.bytes;
+        const uint64_t blockFrames = kFastBlockValues / c.channels;
+        std::vector<uint64_t> targets = {0,
+                                         1,
+                                         blockFrames - 1,
+                                         blockFrames,
+                                         blockFrames + 1,
+                                         2 * blockFrames - 1,
+                                         2 * blockFrames,
+                                         c.frames - 1,
+                                         c.frames,
+                                         7};
+        for (int i = 0; i < 6; ++i)
+            targets.push_back(random() % c.frames);
+        std::shuffle(targets.begin(), targets.end(), random);
+        for (Opening how : {Opening::file, Opening::seekableCallbacks}) {
+            Decoder d(how, c);
+            const size_t start = d.info().header_length;
+            for (uint64_t frame : targets) {
+                SCOPED_TRACE(testing::Message()
+                             << "frame " << frame << ", opening " << static_cast<int>(how));
+                ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, frame)));
+                uint64_t at = 0;
+                ASSERT_TRUE(ok(elq_decoder_tell(d.decoder, &at)));
+                EXPECT_EQ(at, frame);
+                const uint64_t n = std::min<uint64_t>(300, c.frames - frame);
+                EXPECT_TRUE(sameBytes(d.pcm(300, frameBytes),
+                                      c.wave.substr(start + frame * frameBytes, n * frameBytes)));
+            }
+        }
+        // A stream goes forward only.
+        Decoder stream(Opening::streamCallbacks, c);
+        const size_t start = stream.info().header_length;
+        ASSERT_TRUE(ok(elq_decoder_seek(stream.decoder, blockFrames + 5)));
+        EXPECT_TRUE(sameBytes(stream.pcm(10, frameBytes),
+                              c.wave.substr(start + (blockFrames + 5) * frameBytes, 10 * frameBytes)));
+        EXPECT_EQ(elq_decoder_seek(stream.decoder, 3).code, ELQ_ERROR_UNSUPPORTED);
+        EXPECT_EQ(elq_decoder_seek(stream.decoder, c.frames + 1).code, ELQ_ERROR_ARGUMENT);
+    }
+}
+
+TEST_F(ApiDecoder, ChecksTheChecksumsAndNamesTheDamage) {
+    const Coded& c = coded(16, 2);
+    // The MD5 the program reports for the file.
+    const Outcome verify = runElq(words("--verify " + c.elqPath), *dir_);
+    ASSERT_EQ(verify.exitCode, 0) << verify.err;
+    const std::string md5Hex = verify.err.substr(verify.err.find("MD5 ") + 4, 32);
+    auto hex = [](const unsigned char* md5) {
+        char text[33];
+        for (int i = 0; i < 16; ++i)
+            snprintf(text + 2 * i, 3, "%02x", md5[i]);
+        return std::string(text);
+    };
+    for (Opening how : kOpenings) {
+        SCOPED_TRACE(static_cast<int>(how));
+        Decoder d(how, c);
+        int verified = -1;
+        unsigned char md5[16];
+        if (how == Opening::streamCallbacks) {
+            EXPECT_EQ(elq_decoder_check(d.decoder, &verified, md5).code, ELQ_ERROR_NOT_YET);
+            d.pcm(c.frames, 4);
+        } else {
+            ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, 1000)));
+        }
+        ASSERT_TRUE(ok(elq_decoder_check(d.decoder, &verified, md5)));
+        EXPECT_EQ(verified, 1);
+        EXPECT_EQ(hex(md5), md5Hex);
+        uint64_t at = 0;
+        ASSERT_TRUE(ok(elq_decoder_tell(d.decoder, &at)));
+        EXPECT_EQ(at, how == Opening::streamCallbacks ? c.frames : 1000);
+    }
+    // A changed byte in the stored header, which decodes as ever, and one in the second block's
+    // payload: the check names the part (a stream's reading may meet the damage first).
+    const size_t secondBlock = c.elq.find("COMP", c.elq.find("COMP") + 4);
+    for (auto [at, named] : {std::pair<size_t, const char*>{40, "HEAD"}, {secondBlock + 4000, "block 2"}}) {
+        Coded damaged = c;
+        damaged.elq[at] = static_cast<char>(damaged.elq[at] ^ 0x10);
+        damaged.elqPath = dir_->write("damaged.elq", damaged.elq);
+        for (Opening how : kOpenings) {
+            SCOPED_TRACE(testing::Message() << named << ", opening " << static_cast<int>(how));
+            Decoder d(how, damaged);
+            ASSERT_TRUE(ok(d.status));
+            int verified = -1;
+            elq_status status{};
+            if (how == Opening::streamCallbacks) status = (d.pcm(c.frames, 4), d.failure);
+            if (status.code == ELQ_OK) status = elq_decoder_check(d.decoder, &verified, nullptr);
+            EXPECT_EQ(status.code, ELQ_ERROR_DAMAGED) << status.message;
+            EXPECT_NE(strstr(status.message, named), nullptr) << status.message;
+            EXPECT_NE(verified, 1);
+        }
+    }
+}
+
+// Cut short, changed bytes and wrong length fields: every call ends in a status, and where the
+// decoder goes on, a length field was only a hint.
+TEST_F(ApiDecoder, HostileInputEndsInAStatus) {
+    const Coded& c = coded(8, 1);
+    // The first block's length field: from the other blocks' bytes, the decoder finds them anyway.
+    {
+        Coded wrongLength = c;
+        const size_t block = wrongLength.elq.find("COMP");
+        wrongLength.elq[block + 5] = static_cast<char>(wrongLength.elq[block + 5] + 1);
+        Decoder d(Opening::memory, wrongLength);
+        ASSERT_TRUE(ok(d.status));
+        ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, c.frames - 10)));
+        const size_t start = d.info().header_length;
+        EXPECT_TRUE(sameBytes(d.pcm(10, 1), c.wave.substr(start + c.frames - 10, 10)));
+        EXPECT_TRUE(ok(d.failure));
+        ASSERT_TRUE(ok(elq_decoder_seek(d.decoder, 0)));
+        EXPECT_TRUE(sameBytes(d.pcm(c.frames, 1), c.wave.substr(start, c.frames)));
+    }
+    std::mt19937 random(5);
+    std::vector<std::string> inputs;
+    for (size_t cut : {size_t{0}, size_t{3}, size_t{20}, size_t{60}, size_t{200}, c.elq.size() / 2,
+                       c.elq.size() - 70, c.elq.size() - 1})
+        inputs.push_back(c.elq.substr(0, cut));
+    for (int i = 0; i < 24; ++i) {
+        std::string changed = c.elq;
+        // Mostly the header, the stored sections and the block heads, where a field steers.
+        const size_t at = i % 2 ? random() % 120 : random() % changed.size();
+        changed[at] = static_cast<char>(random());
+        inputs.push_back(changed);
+    }
+    int failures = 0;
+    for (const std::string& input : inputs) {
+        for (Opening how : {Opening::memory, Opening::streamCallbacks}) {
+            Coded hostile = c;
+            hostile.elq = input;
+            Decoder d(how, hostile);
+            if (d.status.code != ELQ_OK) {
+                EXPECT_NE(d.status.message[0], '\0');
+                ++failures;
+                continue;
+            }
+            const elq_info info = d.info();
+            std::vector<uint8_t> buffer(65536 * 8);
+            size_t got = 0;
+            elq_status status;
+            while (
+                (status = elq_decoder_read_pcm(d.decoder, buffer.data(), 65536 / info.channels, &got)).code ==
+                    ELQ_OK &&
+                got > 0) {
+            }
+            if (status.code != ELQ_OK) {
+                EXPECT_EQ(status.code, ELQ_ERROR_DAMAGED) << status.message;
+                ++failures;
+            }
+            elq_decoder_seek(d.decoder, info.total_frames / 3);
+            elq_decoder_check(d.decoder, nullptr, nullptr);
+        }
+    }
+    EXPECT_GT(failures, 16);
+}
+
+TEST_F(ApiDecoder, RefusesWhatIsNoElqFileAndBadArguments) {
+    elq_decoder* d = nullptr;
+    EXPECT_EQ(elq_decoder_open_file(&d, dir_->path("missing.elq").c_str()).code, ELQ_ERROR_IO);
+    const std::string wave = dir_->read("16_2.wav");
+    const elq_status notOurs = elq_decoder_open_memory(&d, wave.data(), wave.size());
+    EXPECT_EQ(notOurs.code, ELQ_ERROR_FORMAT);
+    EXPECT_STREQ(notOurs.message, "not an ELQ file");
+    EXPECT_EQ(d, nullptr);
+    EXPECT_EQ(elq_decoder_open_memory(nullptr, wave.data(), wave.size()).code, ELQ_ERROR_ARGUMENT);
+    EXPECT_EQ(elq_decoder_info(nullptr, nullptr).code, ELQ_ERROR_ARGUMENT);
+    EXPECT_TRUE(ok(elq_decoder_close(nullptr)));
+}
+
+// The codec's arithmetic runs in its own floating-point mode whatever the caller's, which the
+// caller finds as it left it; decoders on several threads at once do not disturb each other.
+TEST_F(ApiDecoder, KeepsTheCallersFloatingPointModeAndRunsOnManyThreads) {
+    // Each thread's samples, whether its rounding mode was still its own after every call.
+    struct Run {
+        const Coded& coded;
+        int rounding;
+        std::string pcm;
+        bool kept = true;
+    };
+    auto decode = [](Run& run) {
+        fesetround(run.rounding);
+        Decoder d(Opening::memory, run.coded);
+        const size_t start = d.info().header_length;
+        for (uint64_t frame = 0; frame < run.coded.frames; frame += 100000) {
+            run.pcm += d.pcm(100000, run.coded.channels * run.coded.bytes);
+            run.kept = run.kept && fegetround() == run.rounding;
+        }
+        run.pcm = run.coded.wave.compare(start, run.pcm.size(), run.pcm) == 0 ? "same" : "different";
+        fesetround(FE_TONEAREST);
+    };
+    Run first{coded(16, 2), FE_UPWARD, "", true}, second{coded(32, 1), FE_DOWNWARD, "", true};
+    std::thread other([&] { decode(second); });
+    decode(first);
+    other.join();
+    for (const Run* run : {&first, &second}) {
+        EXPECT_TRUE(run->kept);
+        EXPECT_EQ(run->pcm, "same");
+    }
+}
+
+}  // namespace
+}  // namespace elq::test
