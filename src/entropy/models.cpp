@@ -3,29 +3,30 @@
 namespace elq {
 
 void CumulativeModel::create(uint32_t symbols, uint32_t countLimit) {
-    assert(symbols >= 1 && countLimit <= 32768);
-    groups = (symbols + 7) / 8;
-    sums.reset(kLead + 8 * static_cast<size_t>(groups), "freqs", 16);
+    assert(symbols >= 1 && symbols <= kRaiseOrigin && countLimit <= 32768);
+    blocks = (symbols + kBlock - 1) / kBlock;
+    sums.reset(kLead + kBlock * static_cast<size_t>(blocks), "freqs", 32);
     numSymbols = symbols;
     limit = countLimit;
     for (uint32_t i = 0; i < kLead; ++i)
-        sums[i] = 0;
-    for (uint32_t s = 0; s < 8 * groups; ++s)
-        sums[kLead + s] = static_cast<uint16_t>(s < symbols ? s + 1 : 0x8000);
+        sums[i] = kBias;
+    for (uint32_t s = 0; s < kBlock * blocks; ++s)
+        sums[kLead + s] = static_cast<int16_t>((s < symbols ? s + 1 : 0x8000) ^ 0x8000);
     total = symbols;
+    reciprocal = rangeReciprocal(total);
 }
 
 void CumulativeModel::halve() {
     uint32_t below = 0;
     uint32_t sumSoFar = 0;
     for (uint32_t s = 0; s < numSymbols; ++s) {
-        const uint32_t count = sums[kLead + s] - below;
-        below = sums[kLead + s];
+        const uint32_t count = sum(s) - below;
+        below = sum(s);
         sumSoFar += ((count - 1) >> 1) + 1;
-        sums[kLead + s] = static_cast<uint16_t>(sumSoFar);
+        sums[kLead + s] = static_cast<int16_t>(sumSoFar ^ 0x8000);
     }
-    for (uint32_t s = numSymbols; s < 8 * groups; ++s)
-        sums[kLead + s] = 0x8000;
+    for (uint32_t s = numSymbols; s < kBlock * blocks; ++s)
+        sums[kLead + s] = 0;
     total = sumSoFar;
 }
 

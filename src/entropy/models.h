@@ -6,6 +6,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "entropy/cost_estimator.h"
@@ -23,16 +24,39 @@ inline uint32_t floorLog2(uint32_t x) {
     return 31u - static_cast<uint32_t>(__builtin_clz(x | 1u));
 }
 
-// Eight 16-bit counts in one register (read and written over an array of uint16_t, hence may_alias);
-// a comparison gives 0 or -1 per lane.
-typedef uint16_t CountLanes __attribute__((vector_size(16), may_alias));
-typedef int16_t CountMask __attribute__((vector_size(16)));
+// 16-bit lanes filling `Bytes` bytes, read and written over arrays of int16_t (hence may_alias); a
+// comparison gives 0 or -1 per lane.
+template <uint32_t Bytes>
+struct CountVector {
+    typedef int16_t type __attribute__((vector_size(Bytes), may_alias));
+};
+// The count lanes as wide as a lane type V of the kernel sets (sixteen bytes for the portable set,
+// thirty-two with AVX2), so that a loop compiled for a set runs the models at its width.
+template <class V>
+using CountLanes = typename CountVector<sizeof(V)>::type;
+typedef CountVector<16>::type PortableCounts;
+
+// The increments of one coding, kRaiseSteps.lane[kRaiseOrigin + lane - sym]: 2 for the lanes from
+// the coded symbol's on, 0 before it.
+constexpr uint32_t kRaiseOrigin = 256;
+struct RaiseSteps {
+    int16_t lane[2 * kRaiseOrigin];
+};
+inline constexpr RaiseSteps kRaiseSteps = [] {
+    RaiseSteps steps{};
+    for (uint32_t i = kRaiseOrigin; i < 2 * kRaiseOrigin; ++i)
+        steps.lane[i] = 2;
+    return steps;
+}();
 
 // The model of real coding, its counts held as running sums in 16-bit lanes: sum[s] = the counts
 // of symbols 0..s. A symbol's cumulative frequency is then one load, and the decoder finds the
 // symbol of a target by comparing the target with all sums at once instead of walking down a tree
 // of partial sums (the tests keep such a tree as the reference it must match frequency for
-// frequency). Requires a limit of at most 32768.
+// frequency). The lanes hold each sum minus 32768, so that a signed comparison, the one every
+// instruction set has, orders them as unsigned values. Up to 256 symbols and a limit of at most
+// 32768. The coding steps take the lane width as the type V (CountLanes), the portable one by
+// default; all widths give the same symbols and counts.
 class CumulativeModel {
 public:
     // Allocates the sums ("freqs") and sets every count to 1.
@@ -41,19 +65,21 @@ public:
     bool isCreated() const { return sums.data() != nullptr; }
     uint32_t frequency(uint32_t sym) const { return sum(sym) - sum(sym - 1); }
 
+    template <class V = PortableCounts>
     ELQ_ALWAYS_INLINE void encodeSymbol(uint32_t sym, RangeEncoder& encoder) {
         assert(sym < numSymbols);
         const uint32_t below = sum(sym - 1);
         encoder.encodeFreq(sum(sym) - below, below, total);
-        raise(sym);
+        raise<V>(sym);
     }
 
     // The target is clamped below `total`, so the symbol found is a real one.
+    template <class V = PortableCounts>
     ELQ_ALWAYS_INLINE uint32_t decodeSymbol(RangeDecoder& decoder) {
-        const uint32_t sym = countAtMost(decoder.decodeFreq(total));
+        const uint32_t sym = countAtMost<V>(decoder.decodeFreq(total, reciprocal));
         const uint32_t below = sum(sym - 1);
         decoder.update(sum(sym) - below, below, total);
-        raise(sym);
+        raise<V>(sym);
         return sym;
     }
 
@@ -63,51 +89,69 @@ public:
 
 private:
     // sum(-1) (as unsigned, all ones) is the zero in front of the sums.
-    uint32_t sum(uint32_t sym) const { return sums[kLead + sym]; }
-    // The number of symbols whose sum is at most t: the symbol whose range holds target t.
+    uint32_t sum(uint32_t sym) const { return static_cast<uint16_t>(sums[kLead + sym] ^ kBias); }
+    // The number of symbols whose sum is at most t, that is below t + 1: the symbol whose range holds
+    // target t (t < total <= 32767). Padding lanes hold 32768 or more, above every target.
+    template <class V>
     ELQ_ALWAYS_INLINE uint32_t countAtMost(uint32_t t) const {
-        const CountLanes* v = lanes();
-        const CountLanes target = CountLanes{} + static_cast<uint16_t>(t);
-        CountMask even = {}, odd = {};
-        uint32_t k = 0;
-#pragma GCC unroll 4
-        for (; k + 2 <= groups; k += 2) {
-            even += (CountMask)(v[k] <= target);
-            odd += (CountMask)(v[k + 1] <= target);
+        typedef CountLanes<V> C;
+        constexpr uint32_t kPerBlock = kBlock * sizeof(int16_t) / sizeof(C);
+        const C bound = C{} + static_cast<int16_t>((t + 1) ^ 0x8000u);
+        C below[2] = {};
+        const C* v = reinterpret_cast<const C*>(sums.data() + kLead);
+        const C* const end = v + blocks * kPerBlock;
+        for (; v != end; v += kPerBlock) {
+#pragma GCC unroll 8
+            for (uint32_t u = 0; u < kPerBlock; ++u)
+                below[u & 1] += bound > v[u];
         }
-        if (k < groups) even += (CountMask)(v[k] <= target);
-        CountMask all = even + odd;
-        all += __builtin_shufflevector(all, all, 4, 5, 6, 7, 0, 1, 2, 3);
-        all += __builtin_shufflevector(all, all, 2, 3, 0, 1, 4, 5, 6, 7);
-        all += __builtin_shufflevector(all, all, 1, 0, 2, 3, 4, 5, 6, 7);
-        return static_cast<uint32_t>(-all[0]);
+        const C all = below[0] + below[1];
+        PortableCounts half;
+        if constexpr (sizeof(C) == 32) {
+            half = __builtin_shufflevector(all, all, 0, 1, 2, 3, 4, 5, 6, 7) +
+                   __builtin_shufflevector(all, all, 8, 9, 10, 11, 12, 13, 14, 15);
+        } else {
+            half = all;
+        }
+        half += __builtin_shufflevector(half, half, 4, 5, 6, 7, 0, 1, 2, 3);
+        half += __builtin_shufflevector(half, half, 2, 3, 0, 1, 4, 5, 6, 7);
+        half += __builtin_shufflevector(half, half, 1, 0, 2, 3, 4, 5, 6, 7);
+        // half[0] is minus the count.
+        return static_cast<uint32_t>(-static_cast<int32_t>(half[0]));
     }
     // Adds the coded symbol's increment to the sums from `sym` on (padding lanes included, which
-    // start at 0x8000 and so stay above every target without wrapping before the next halving).
+    // start at 32768 and so stay above every target without wrapping before the next halving).
+    template <class V>
     ELQ_ALWAYS_INLINE void raise(uint32_t sym) {
-        CountLanes* v = lanes();
-        const CountLanes from = CountLanes{} + static_cast<uint16_t>(sym);
-        CountLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
-#pragma GCC unroll 4
-        for (uint32_t k = 0; k < groups; ++k) {
-            v[k] += (CountLanes)(index >= from) & 2;
-            index += 8;
+        typedef CountLanes<V> C;
+        constexpr uint32_t kPerBlock = kBlock * sizeof(int16_t) / sizeof(C);
+        const int16_t* step = kRaiseSteps.lane + kRaiseOrigin - sym;
+        C* v = reinterpret_cast<C*>(sums.data() + kLead);
+        C* const end = v + blocks * kPerBlock;
+        for (; v != end; v += kPerBlock, step += kBlock) {
+#pragma GCC unroll 8
+            for (uint32_t u = 0; u < kPerBlock; ++u) {
+                C increment;
+                memcpy(&increment, step + u * (sizeof(C) / sizeof(int16_t)), sizeof increment);
+                v[u] += increment;
+            }
         }
         total += 2;
         if (total >= limit) halve();
+        reciprocal = rangeReciprocal(total);
     }
     void halve();
-    CountLanes* lanes() {
-        return reinterpret_cast<CountLanes*>(sums.data() + kLead);
-    }
-    const CountLanes* lanes() const {
-        return reinterpret_cast<const CountLanes*>(sums.data() + kLead);
-    }
 
-    // The sums start at lane kLead (a whole register from the start), with the zero right before.
-    static constexpr uint32_t kLead = 8;
-    Buffer<uint16_t> sums;
-    uint32_t groups = 0;  // registers of eight sums
+    static constexpr int16_t kBias = INT16_MIN;
+    // Sums are held in blocks of kBlock lanes, four registers of the widest count vector: the loops
+    // over them run without a test after each register.
+    static constexpr uint32_t kBlock = 64;
+    // The sums start at lane kLead (a register of the widest vector from the start), with the zero
+    // right before.
+    static constexpr uint32_t kLead = 16;
+    Buffer<int16_t> sums;
+    uint32_t blocks = 0;      // blocks of kBlock sums
+    uint64_t reciprocal = 0;  // rangeReciprocal(total), for the decoder
 };
 
 // The same counts as CumulativeModel in a flat array, for the cost estimator only.

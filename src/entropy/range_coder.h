@@ -107,6 +107,26 @@ private:
     }
 };
 
+// range / d for every 32-bit range with a multiplication instead of a division, for a divisor
+// 2 <= d <= 32768 known ahead (a model's total). The reciprocal m = 2^64/d + e with 0 < e < 2^14 is
+// computed in double precision, off the decoder's chain of dependent steps: 2^63/d carries an error
+// below 2^9, so twice its integer part plus 2^13 lies above 2^64/d by less than 2^14. Then
+// range·m/2^64 = range/d + range·e/2^64 with the excess below 2^46/2^64 = 2^-18, while range/d lies
+// at least 1/d >= 2^-15 below the next integer: the integer parts agree.
+inline uint64_t rangeReciprocal(uint32_t d) {
+    return (static_cast<uint64_t>(0x1p63 / static_cast<double>(d)) << 1) + (1u << 13);
+}
+
+ELQ_ALWAYS_INLINE uint32_t divideRange(uint32_t range, uint64_t reciprocal) {
+#if defined(__SIZEOF_INT128__)
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(range) * reciprocal) >> 64);
+#else
+    // The low half's product only carries into the high half; the rest lies below the integer part.
+    const uint64_t low = (static_cast<uint64_t>(range) * static_cast<uint32_t>(reciprocal)) >> 32;
+    return static_cast<uint32_t>((static_cast<uint64_t>(range) * (reciprocal >> 32) + low) >> 32);
+#endif
+}
+
 class RangeDecoder {
 public:
     // Attaches the stream and returns the block's first byte.
@@ -120,7 +140,24 @@ public:
         return first;
     }
 
+    // Takes in bytes until range exceeds kRangeBottom. Every coding step leaves range at 2^8 or
+    // more, so at most two bytes are due: they are taken without a branch on their number, which
+    // varies from one symbol to the next as the bits come, and would be mispredicted half the time.
     ELQ_ALWAYS_INLINE void normalize() {
+        if (range >= 0x100 && stream->avail >= 2) {
+            const uint32_t n = (range <= kRangeBottom) + (range <= (kRangeBottom >> 8));
+            const uint8_t* p = stream->cur;
+            // The cache and the next two bytes; the first n bytes enter low, each split as below.
+            const uint32_t next =
+                (static_cast<uint32_t>(cache) << 16) | (static_cast<uint32_t>(p[0]) << 8) | p[1];
+            const uint32_t drop = 8 * (2 - n);
+            low = (low << (8 * n)) | ((next >> 1) & 0xFFFFu) >> drop;
+            cache = static_cast<uint8_t>(next >> drop);
+            range <<= 8 * n;
+            stream->cur += n;
+            stream->avail -= n;
+            return;
+        }
         while (range <= kRangeBottom) {
             low = (low << 8) | (static_cast<uint32_t>(cache & 1) << 7);
             cache = stream->getByte();
@@ -133,6 +170,14 @@ public:
     ELQ_ALWAYS_INLINE uint32_t decodeFreq(uint32_t totFreq) {
         normalize();
         help = range / totFreq;
+        uint32_t t = low / help;
+        return t >= totFreq ? totFreq - 1 : t;
+    }
+
+    // decodeFreq with the range divided by rangeReciprocal(totFreq) (2 <= totFreq <= 32768).
+    ELQ_ALWAYS_INLINE uint32_t decodeFreq(uint32_t totFreq, uint64_t reciprocal) {
+        normalize();
+        help = divideRange(range, reciprocal);
         uint32_t t = low / help;
         return t >= totFreq ? totFreq - 1 : t;
     }

@@ -51,12 +51,12 @@ void BlockDecoder::start(InputStream& stream, ProgressSink progress) {
 
 uint32_t BlockDecoder::read(int32_t* out, uint32_t max) {
     pieceLength_ = max < valuesLeft() ? max : valuesLeft();
-    const uint32_t got = residual_->decodeBlock(out, max, decoder_);
+    uint32_t got;
     if (head_.word.channelCode == 0) {
-        monoPredictor_->reconstructBlock(out, got, out);
+        got = monoPredictor_->decodeBlock(*residual_, decoder_, max, out);
         monoNormalizer_.restore(out, got);
     } else {
-        stereoPredictor_->reconstructBlock(out, got, out);
+        got = stereoPredictor_->decodeBlock(*residual_, decoder_, max, out);
         stereoNormalizer_.restore(out, got);
     }
     done_ += got;

@@ -10,6 +10,9 @@
 #include "entropy/range_coder.h"
 #include "prediction/kernels.h"
 #include "prediction/prediction_filter.h"
+#include "residual/energy_coder.h"
+#include "residual/golomb_coder.h"
+#include "residual/residual_coder.h"
 
 namespace elq {
 
@@ -183,6 +186,28 @@ ELQ_ALWAYS_INLINE ProgressCountdown reconstructLoop(Filter& filter, const BlockC
     return countdown;
 }
 
+// The decoder's loop fed by the residual decoder: each value's residue is decoded and its sample
+// reconstructed in one step. The two chains of dependent steps, the range decoder's and the
+// filter's, are independent of each other, so the processor overlaps them.
+template <class V, uint32_t Channels, class Filter, class Residual>
+ELQ_ALWAYS_INLINE uint32_t decodeLoop(Filter& filter, const BlockClamp<Channels> clamp,
+                                      const ProgressSink progress, ProgressCountdown& countdown,
+                                      Residual& residual, RangeDecoder& decoder, uint32_t count,
+                                      int32_t* samples) {
+    ProgressCountdown ticks = countdown;
+    const uint32_t n = residual.template decodeEach<V>(
+        count, decoder, [&](uint32_t i, int32_t residue, auto channel) ELQ_ALWAYS_INLINE_LAMBDA {
+            if (channel == 0) ticks.tick(progress, i, count);
+            const int32_t q = clampPrediction(predictChannel<V, Channels>(filter, channel), clamp.lo[channel],
+                                              clamp.hi[channel]);
+            const int32_t x = sampleOf(q, residue, clamp.shift);
+            samples[i] = x;
+            updateChannel<V, false, Channels>(filter, channel, x);
+        });
+    countdown = ticks;
+    return n;
+}
+
 }  // namespace block_loop
 
 // The encoder's pass over a block of `Channels` interleaved channels (count values) with a freshly
@@ -208,6 +233,28 @@ void reconstructFrames(Filter& filter, const BlockClamp<Channels>& clamp, const 
         return block_loop::reconstructLoop<V, Channels>(filter, clamp, progress, countdown, residues, count,
                                                         samples);
     });
+}
+
+// The decoder's pass straight from the residual decoder (min(maxCount, values left) values, as
+// ResidualDecoder::decodeBlock): each residue goes into its sample as soon as it is decoded. A coder
+// of another kind than the two families takes the two passes of decodeBlock and reconstructFrames.
+template <uint32_t Channels, class Filter>
+uint32_t decodeFrames(Filter& filter, const BlockClamp<Channels>& clamp, const ProgressSink& progress,
+                      ProgressCountdown& countdown, ResidualDecoder& residual, RangeDecoder& decoder,
+                      uint32_t maxCount, int32_t* samples) {
+    auto run = [&](auto& family) {
+        return runWithKernels(activeKernelSet(), [&]<class V>() ELQ_ALWAYS_INLINE_LAMBDA {
+            return block_loop::decodeLoop<V, Channels>(filter, clamp, progress, countdown, family, decoder,
+                                                       maxCount, samples);
+        });
+    };
+    if (auto* energy = dynamic_cast<FamilyResidualDecoder<EnergyFamily, Channels>*>(&residual))
+        return run(*energy);
+    if (auto* golomb = dynamic_cast<FamilyResidualDecoder<GolombFamily, Channels>*>(&residual))
+        return run(*golomb);
+    const uint32_t n = residual.decodeBlock(samples, maxCount, decoder);
+    reconstructFrames(filter, clamp, progress, countdown, samples, n, samples);
+    return n;
 }
 
 }  // namespace elq

@@ -110,7 +110,7 @@ ELQ_ALWAYS_INLINE double finalSum(PredictionSums s) {
 template <class V>
 ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, uint32_t n,
                                             PredictionSums& sums) {
-    uint32_t k = 0;
+    size_t k = 0;
     if constexpr (kLanes<V> == 4) {
         // Two groups per step: the pair sums of both, then the two accumulations in group order.
         for (; k + 8 <= n; k += 8) {
@@ -121,6 +121,7 @@ ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, ui
             sums = sums + __builtin_shufflevector(pairs, pairs, 0, 2);
             sums = sums + __builtin_shufflevector(pairs, pairs, 1, 3);
         }
+        if (k == n) return;
     }
     for (; k < n; k += 4) {
         PortableLanes q01 = loadLanes<PortableLanes>(h + k) * loadLanes<PortableLanes>(w + k);
@@ -129,24 +130,24 @@ ELQ_ALWAYS_INLINE void accumulatePrediction(const double* h, const double* w, ui
     }
 }
 
-// r[k] = (lambda·r[k]) + (x·h[k]) for k < n; independent across k.
+// r[k] = (lambda·r[k]) + (x·h[k]) for k < n (a multiple of 4); independent across k.
 template <class V>
 ELQ_ALWAYS_INLINE void accumulateCorrelation(double* r, const double* h, double x, double lambda,
                                              uint32_t n) {
-    forEachLane<V>(0, n, [=]<class U>(uint32_t k) ELQ_ALWAYS_INLINE_LAMBDA {
-        storeLanes(r + k, (lambda * loadLanes<U>(r + k)) + (x * loadLanes<U>(h + k)));
-    });
+    for (size_t k = 0; k < n; k += kLanes<V>)
+        storeLanes(r + k, (lambda * loadLanes<V>(r + k)) + (x * loadLanes<V>(h + k)));
 }
 
-// ry[t] = (lambda·ry[t]) + (z[t]·y) and rx[t] = (lambda·rx[t]) + (z[t]·x) for t < n; independent across t.
+// ry[t] = (lambda·ry[t]) + (z[t]·y) and rx[t] = (lambda·rx[t]) + (z[t]·x) for t < n (a multiple of 4);
+// independent across t.
 template <class V>
 ELQ_ALWAYS_INLINE void accumulateCorrelationPairs(double* ry, double* rx, const double* z, uint32_t n,
                                                   double y, double x, double lambda) {
-    forEachLane<V>(0, n, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
-        const U zv = loadLanes<U>(z + t);
-        storeLanes(ry + t, (lambda * loadLanes<U>(ry + t)) + (zv * y));
-        storeLanes(rx + t, (lambda * loadLanes<U>(rx + t)) + (zv * x));
-    });
+    for (size_t t = 0; t < n; t += kLanes<V>) {
+        const V zv = loadLanes<V>(z + t);
+        storeLanes(ry + t, (lambda * loadLanes<V>(ry + t)) + (zv * y));
+        storeLanes(rx + t, (lambda * loadLanes<V>(rx + t)) + (zv * x));
+    }
 }
 
 // base^exponent by square-and-multiply, lowest exponent bit first.
@@ -160,14 +161,29 @@ inline double powerBySquaring(double base, uint32_t exponent) {
     return result;
 }
 
+// Rows of room after the last row of every packed column and of the decomposition's scratch columns,
+// so that the decomposition's column loops run over whole registers, never a partial one: the lanes
+// past row n - 1 hold values of their own (zero where the room started at zero), which no real row
+// ever reads.
+constexpr uint32_t kColumnSlack = 3;
+
 // Symmetric n x n matrices keep their lower triangle packed by columns: column j holds the rows
-// j..n-1 from offset columnStart(j, n), so A[i][j] is at columnStart(j, n) + (i - j). Every loop over
-// a column then runs over contiguous memory, and A[i-1][j-1] sits at the same offset in column j-1.
+// j..n-1 (and kColumnSlack more) from offset columnStart(j, n), so A[i][j] is at columnStart(j, n) +
+// (i - j). Every loop over a column then runs over contiguous memory, and A[i-1][j-1] sits at the
+// same offset in column j-1.
 inline uint32_t columnStart(uint32_t j, uint32_t n) {
-    return j * n - j * (j - 1) / 2;
+    return j * (n + kColumnSlack) - j * (j - 1) / 2;
 }
 inline uint32_t packedSize(uint32_t n) {
-    return n * (n + 1) / 2;
+    return columnStart(n, n);
+}
+
+// Runs step.operator()<V>(t) for t = begin, begin + kLanes<V>, ... while t < end: whole registers,
+// the last one reaching up to kLanes<V> - 1 places past end (into the columns' room).
+template <class V, class Step>
+ELQ_ALWAYS_INLINE void forEachRegister(uint32_t begin, uint32_t end, const Step& step) {
+    for (size_t t = begin; t < end; t += kLanes<V>)
+        step(t);
 }
 
 // How a matrix build treats the start-up correction S: scale it by g and add the scaled value,
@@ -192,42 +208,18 @@ ELQ_ALWAYS_INLINE void buildColumn(double* c, const double* base, double f, cons
     });
 }
 
-// y[t] = (((y[t] - (x[0][t]·s[0])) - (x[1][t]·s[1])) - ...) over Terms terms, t < n: consecutive
-// terms of each element's sum in their order. Independent across t.
+// y[t] = (((y[t] - (x[0][t]·s[0])) - (x[1][t]·s[1])) - ...) over Terms terms, t < n and on to the
+// end of the last register: consecutive terms of each element's sum in their order. Independent
+// across t.
 template <class V, uint32_t Terms>
 ELQ_ALWAYS_INLINE void subtractProducts(double* y, const double* const* x, const double* s, uint32_t n) {
-    const double* x0 = x[0];
-    const double* x1 = Terms > 1 ? x[1] : nullptr;
-    const double* x2 = Terms > 2 ? x[2] : nullptr;
-    const double* x3 = Terms > 3 ? x[3] : nullptr;
-    const double s0 = s[0], s1 = Terms > 1 ? s[1] : 0.0, s2 = Terms > 2 ? s[2] : 0.0,
-                 s3 = Terms > 3 ? s[3] : 0.0;
-    forEachLane<V>(0, n, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
-        U v = loadLanes<U>(y + t) - (loadLanes<U>(x0 + t) * s0);
-        if constexpr (Terms > 1) v = v - (loadLanes<U>(x1 + t) * s1);
-        if constexpr (Terms > 2) v = v - (loadLanes<U>(x2 + t) * s2);
-        if constexpr (Terms > 3) v = v - (loadLanes<U>(x3 + t) * s3);
+    forEachRegister<V>(0, n, [&](size_t t) ELQ_ALWAYS_INLINE_LAMBDA {
+        V v = loadLanes<V>(y + t);
+#pragma GCC unroll 4
+        for (uint32_t q = 0; q < Terms; ++q)
+            v = v - (loadLanes<V>(x[q] + t) * s[q]);
         storeLanes(y + t, v);
     });
-}
-
-template <class V>
-ELQ_ALWAYS_INLINE void subtractProducts(double* y, const double* const* x, const double* s, uint32_t terms,
-                                        uint32_t n) {
-    switch (terms) {
-        case 1:
-            subtractProducts<V, 1>(y, x, s, n);
-            break;
-        case 2:
-            subtractProducts<V, 2>(y, x, s, n);
-            break;
-        case 3:
-            subtractProducts<V, 3>(y, x, s, n);
-            break;
-        default:
-            subtractProducts<V, 4>(y, x, s, n);
-            break;
-    }
 }
 
 // Makes column m of L final once all earlier columns have been subtracted from it: tests its pivot
@@ -238,8 +230,8 @@ ELQ_ALWAYS_INLINE bool finishColumn(double* c, double* e, double* d, uint32_t m,
     if (m > 0 && !(std::fabs(pivot) >= 1e-5)) return false;
     d[m] = pivot;
     c[0] = 1.0;
-    forEachLane<V>(1, n - m, [=]<class U>(uint32_t t) ELQ_ALWAYS_INLINE_LAMBDA {
-        U q = loadLanes<U>(c + t) / pivot;
+    forEachRegister<V>(1, n - m, [=](size_t t) ELQ_ALWAYS_INLINE_LAMBDA {
+        V q = loadLanes<V>(c + t) / pivot;
         storeLanes(c + t, q);
         storeLanes(e + t, pivot * q);
     });
@@ -254,28 +246,30 @@ struct Panel {
     double* products[4];  // products[q][t] = d[m+q]·L[m+q+t][m+q]
 };
 
-// Subtracts from column k (rows k .. n-1) the terms of the first `terms` columns of the panel, in
+// Subtracts from column k (rows k .. n-1) the terms of the first Terms columns of the panel, in
 // their order: the diagonal takes (L[k][j]·L[k][j])·d[j], the element of row i takes
 // (d[j]·L[i][j])·L[k][j].
-template <class V>
-ELQ_ALWAYS_INLINE void subtractPanel(const Panel& panel, uint32_t terms, const double* d, double* ck,
-                                     uint32_t k, uint32_t n) {
-    const double* x[4];
-    double l[4];
+template <class V, uint32_t Terms>
+ELQ_ALWAYS_INLINE void subtractPanel(const Panel& panel, const double* d, double* ck, uint32_t k,
+                                     uint32_t n) {
+    const double* x[Terms];
+    double l[Terms];
     double diagonal = ck[0];
-    for (uint32_t q = 0; q < terms; ++q) {
+#pragma GCC unroll 4
+    for (uint32_t q = 0; q < Terms; ++q) {
         const uint32_t j = panel.m + q;
         l[q] = panel.column[q][k - j];
         x[q] = panel.products[q] + (k + 1 - j);
         diagonal = diagonal - ((l[q] * l[q]) * d[j]);
     }
     ck[0] = diagonal;
-    subtractProducts<V>(ck + 1, x, l, terms, n - 1 - k);
+    subtractProducts<V, Terms>(ck + 1, x, l, n - 1 - k);
 }
 
-// Doubles of scratch space decomposeAndSolve needs for order n.
+// Doubles of scratch space decomposeAndSolve needs for order n: four product columns and the
+// right-hand side, each with room.
 inline uint32_t decompositionScratch(uint32_t n) {
-    return 4 * n;
+    return 5 * (n + kColumnSlack);
 }
 
 // LDL^T decomposition of the column-packed lower triangle `a` (n x n, in place: unit-diagonal L below
@@ -295,21 +289,56 @@ inline uint32_t decompositionScratch(uint32_t n) {
 // happens at the same pivot.
 template <class V>
 ELQ_ALWAYS_INLINE bool decomposeAndSolveWith(double* a, double* d, double* b, double* scratch, uint32_t n) {
+    const uint32_t stride = n + kColumnSlack;
     Panel panel;
     for (uint32_t m = 0; m < n; m += 4) {
         panel.m = m;
         panel.width = n - m < 4 ? n - m : 4;
         for (uint32_t q = 0; q < panel.width; ++q) {
             panel.column[q] = a + columnStart(m + q, n);
-            panel.products[q] = scratch + q * n;
-            if (q > 0) subtractPanel<V>(panel, q, d, panel.column[q], m + q, n);
+            panel.products[q] = scratch + q * stride;
+            switch (q) {
+                case 1:
+                    subtractPanel<V, 1>(panel, d, panel.column[q], m + q, n);
+                    break;
+                case 2:
+                    subtractPanel<V, 2>(panel, d, panel.column[q], m + q, n);
+                    break;
+                case 3:
+                    subtractPanel<V, 3>(panel, d, panel.column[q], m + q, n);
+                    break;
+            }
             if (!finishColumn<V>(panel.column[q], panel.products[q], d, m + q, n)) return false;
         }
-        for (uint32_t k = m + panel.width; k < n; ++k)
-            subtractPanel<V>(panel, panel.width, d, a + columnStart(k, n), k, n);
+        // Only the last panel can be narrower, and no column follows it. For column k the panel's
+        // row k and its products from row k + 1 on: both move down one row per column.
+        const double* row[4];
+        const double* below[4];
+        for (uint32_t q = 0; q < 4; ++q) {
+            row[q] = panel.column[q] + (4 - q);
+            below[q] = panel.products[q] + (5 - q);
+        }
+        const double dm[4] = {d[m], d[m + 1], d[m + 2], d[m + 3]};
+        double* ck = a + columnStart(m + 4, n);
+        for (uint32_t k = m + 4; k < n; ++k) {
+            double l[4];
+            double diagonal = ck[0];
+#pragma GCC unroll 4
+            for (uint32_t q = 0; q < 4; ++q) {
+                l[q] = *row[q]++;
+                diagonal = diagonal - ((l[q] * l[q]) * dm[q]);
+            }
+            ck[0] = diagonal;
+            subtractProducts<V, 4>(ck + 1, below, l, n - 1 - k);
+            for (uint32_t q = 0; q < 4; ++q)
+                ++below[q];
+            ck += stride - k;
+        }
     }
     // Forward substitution, b[i] = b[i] - L[i][m]·b[m] in ascending m, likewise by panels: inside the
-    // panel one element at a time, below it four columns per sweep.
+    // panel one element at a time, below it four columns per sweep, on a copy of b with room.
+    double* y = scratch + 4 * stride;
+    memcpy(y, b, n * sizeof(double));
     for (uint32_t m = 0; m < n; m += 4) {
         const uint32_t width = n - m < 4 ? n - m : 4;
         const double* x[4];
@@ -317,21 +346,25 @@ ELQ_ALWAYS_INLINE bool decomposeAndSolveWith(double* a, double* d, double* b, do
         for (uint32_t q = 0; q < width; ++q) {
             const double* column = a + columnStart(m + q, n);
             for (uint32_t p = q + 1; p < width; ++p)
-                b[m + p] = b[m + p] - (column[p - q] * b[m + q]);
+                y[m + p] = y[m + p] - (column[p - q] * y[m + q]);
             x[q] = column + (width - q);
-            s[q] = b[m + q];
+            s[q] = y[m + q];
         }
-        subtractProducts<V>(b + m + width, x, s, width, n - m - width);
+        if (width == 4) subtractProducts<V, 4>(y + m + 4, x, s, n - m - 4);
     }
     // Back substitution: b[i] = b[i] / d[i] - b[m]·L[m][i] in ascending m > i. One chain per row.
-    b[n - 1] = b[n - 1] / d[n - 1];
+    y[n - 1] = y[n - 1] / d[n - 1];
+    const double* ci = a + columnStart(n - 1, n);
     for (uint32_t i = n - 1; i-- > 0;) {
-        const double* ci = a + columnStart(i, n);
-        double v = b[i] / d[i];
-        for (uint32_t t = 1; i + t < n; ++t)
-            v = v - (b[i + t] * ci[t]);
-        b[i] = v;
+        ci -= stride - i;
+        double v = y[i] / d[i];
+        const uint32_t terms = n - 1 - i;
+#pragma GCC unroll 4
+        for (uint32_t t = 1; t <= terms; ++t)
+            v = v - (y[i + t] * ci[t]);
+        y[i] = v;
     }
+    memcpy(b, y, n * sizeof(double));
     return true;
 }
 

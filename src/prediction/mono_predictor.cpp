@@ -53,4 +53,14 @@ void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t co
     reconstructFrames(filter, clamp, progress, countdown, residues, count, samples);
 }
 
+uint32_t MonoPredictorDecoder::decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder,
+                                           uint32_t maxCount, int32_t* samples) {
+    if (parametersRead) {
+        filter.init(order, solveInterval, memoryWeights(memoryLength).a);
+    }
+    beginReconstruction();
+    const MonoClamp clamp{lo, hi, shift};
+    return decodeFrames(filter, clamp, progress, countdown, residual, decoder, maxCount, samples);
+}
+
 }  // namespace elq

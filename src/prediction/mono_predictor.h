@@ -40,6 +40,11 @@ public:
     // residues may equal samples (in place). The filter starts at the first call after
     // readParameters and carries on across calls.
     void reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples);
+    // Decodes min(maxCount, values left) residues with `residual` and reconstructs their samples in
+    // the same pass, as decodeBlock of the residual decoder followed by reconstructBlock would;
+    // returns their number.
+    uint32_t decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder, uint32_t maxCount,
+                         int32_t* samples);
 
 private:
     PredictionFilter filter;

@@ -83,7 +83,10 @@ public:
         ++count;
         if (count < order) return;
         if (count == order) startStatistics();
-        accumulateCorrelation<V>(r.data(), history.newest(), v, lambda, order + 1);
+        const double* h = history.newest();
+        double* rr = r.data();
+        accumulateCorrelation<V>(rr, h, v, lambda, order);
+        rr[order] = (lambda * rr[order]) + (v * h[order]);
         if (count - lastSolve >= solveInterval) {
             solve(kKernelSetOf<V>);
             lastSolve = count;

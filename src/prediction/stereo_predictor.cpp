@@ -208,4 +208,15 @@ void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t 
     reconstructFrames(filter, clamp, progress, countdown, residues, count, samples);
 }
 
+uint32_t StereoPredictorDecoder::decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder,
+                                             uint32_t maxCount, int32_t* samples) {
+    if (maxCount % 2 != 0) throwError(UNKNOWN, "corrupt block: stereo block with an odd number of values");
+    if (parametersRead) {
+        filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
+    }
+    beginReconstruction();
+    const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+    return decodeFrames(filter, clamp, progress, countdown, residual, decoder, maxCount, samples);
+}
+
 }  // namespace elq

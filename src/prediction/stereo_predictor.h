@@ -173,6 +173,9 @@ public:
     void readParameters(RangeDecoder& decoder);
     // residues may equal samples (in place); count is even. Continues across calls.
     void reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples);
+    // As MonoPredictorDecoder::decodeBlock; maxCount is even.
+    uint32_t decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder, uint32_t maxCount,
+                         int32_t* samples);
 
 private:
     StereoFilter filter;

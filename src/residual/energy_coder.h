@@ -85,12 +85,13 @@ struct EnergyFamily {
     }
 
     // The model clamps its symbol to its alphabet of at most 8 x 32 - 16 symbols, so k stays at
-    // most 28.
+    // most 28. V: the lane width of the models (CountLanes).
+    template <class V>
     ELQ_ALWAYS_INLINE static uint32_t decodeValue(double& runningPower, const MemoryWeights& w,
                                                   uint32_t lastContext, CumulativeModel* models,
                                                   RangeDecoder& decoder) {
         const uint32_t c = energyContext(runningPower, lastContext);
-        const uint32_t s = models[c].decodeSymbol(decoder);
+        const uint32_t s = models[c].template decodeSymbol<V>(decoder);
         uint32_t k;
         uint32_t u = energyValueBase(s, k);
         if (k > 0) u += decoder.decodeBits(k);

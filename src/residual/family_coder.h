@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "entropy/cost_estimator.h"
 #include "entropy/memory_length.h"
@@ -44,19 +45,23 @@ struct EstimatingSink {
     ELQ_ALWAYS_INLINE void bits(uint32_t, uint32_t nbits) { estimator.estimateBits(nbits); }
 };
 
+// The channel of a value, as an argument of the steps below: a constant where the loop knows it.
+template <uint32_t Channel>
+using ChannelOf = std::integral_constant<uint32_t, Channel>;
+
 // Visits values [0, count) of a block whose value 0 is value `firstIndex` of the whole block,
-// calling step(i, statistic) with the running statistic of the value's channel. Stereo values
-// alternate channel 0, channel 1 from the block's start, so a slice may begin or end inside a
-// pair. The statistics stay in locals across the loop. With OneSite the step is called (and
-// inlined) at one place only, which suits the large steps of real coding; otherwise a stereo pair
-// takes two calls, which suits the small steps of the estimates.
+// calling step(i, statistic, channel) with the running statistic of the value's channel. Stereo
+// values alternate channel 0, channel 1 from the block's start, so a slice may begin or end inside
+// a pair. The statistics stay in locals across the loop. With OneSite the step is called (and
+// inlined) at one place only, with the channel as a variable, which suits the large steps of real
+// coding; otherwise a stereo pair takes two calls, each with its channel as a ChannelOf constant.
 template <uint32_t Channels, bool OneSite, class Step>
 ELQ_ALWAYS_INLINE void forEachValue(uint32_t count, uint32_t firstIndex, double* statistics, Step&& step) {
     static_assert(Channels == 1 || Channels == 2);
     if constexpr (Channels == 1) {
         double s0 = statistics[0];
         for (uint32_t i = 0; i < count; ++i)
-            step(i, s0);
+            step(i, s0, ChannelOf<0>{});
         statistics[0] = s0;
     } else if constexpr (OneSite) {
         double s0 = statistics[0];
@@ -64,7 +69,7 @@ ELQ_ALWAYS_INLINE void forEachValue(uint32_t count, uint32_t firstIndex, double*
         for (uint32_t i = 0; i < count; ++i) {
             const bool second = ((firstIndex + i) & 1u) != 0;
             double s = second ? s1 : s0;
-            step(i, s);
+            step(i, s, static_cast<uint32_t>(second));
             if (second) {
                 s1 = s;
             } else {
@@ -78,14 +83,14 @@ ELQ_ALWAYS_INLINE void forEachValue(uint32_t count, uint32_t firstIndex, double*
         double s1 = statistics[1];
         uint32_t i = 0;
         if ((firstIndex & 1u) && count > 0) {
-            step(0, s1);
+            step(0, s1, ChannelOf<1>{});
             i = 1;
         }
         for (; i + 1 < count; i += 2) {
-            step(i, s0);
-            step(i + 1, s1);
+            step(i, s0, ChannelOf<0>{});
+            step(i + 1, s1, ChannelOf<1>{});
         }
-        if (i < count) step(i, s0);
+        if (i < count) step(i, s0, ChannelOf<0>{});
         statistics[0] = s0;
         statistics[1] = s1;
     }
@@ -117,6 +122,13 @@ public:
     void setParameters(uint32_t count, uint32_t residueWidth) override;
     void readParameters(RangeDecoder& decoder) override;
     uint32_t decodeBlock(int32_t* out, uint32_t maxCount, RangeDecoder& decoder) override;
+    // decodeBlock handing each value to use(i, value, channel) as soon as it is decoded instead of
+    // storing it (i counts from 0 in each call; channel as forEachValue passes it), with the models at
+    // the lane width of V (CountLanes). The predictors
+    // reconstruct each sample right there, so that the processor overlaps the range decoder's chain of
+    // dependent steps with the filter's.
+    template <class V, class Use>
+    uint32_t decodeEach(uint32_t maxCount, RangeDecoder& decoder, Use&& use);
 
 private:
     MemoryWeights weights;
@@ -154,9 +166,10 @@ void FamilyResidualEncoder<Family, Channels>::encodeBlock(const int32_t* residue
     double statistics[2] = {Family::kStartStatistic, Family::kStartStatistic};
     const MemoryWeights w = weights;
     const uint32_t widthParameter = Family::widthParameter(W);
-    forEachValue<Channels, true>(count, 0, statistics, [&](uint32_t i, double& s) ELQ_ALWAYS_INLINE_LAMBDA {
-        Family::encodeValue(residues[i], s, w, widthParameter, sink);
-    });
+    forEachValue<Channels, true>(count, 0, statistics,
+                                 [&](uint32_t i, double& s, auto) ELQ_ALWAYS_INLINE_LAMBDA {
+                                     Family::encodeValue(residues[i], s, w, widthParameter, sink);
+                                 });
     models.release();
 }
 
@@ -169,9 +182,10 @@ uint32_t FamilyResidualEncoder<Family, Channels>::estimateSize(const int32_t* re
     double statistics[2] = {Family::kStartStatistic, Family::kStartStatistic};
     const MemoryWeights w = weights;
     const uint32_t widthParameter = Family::widthParameter(W);
-    forEachValue<Channels, false>(count, 0, statistics, [&](uint32_t i, double& s) ELQ_ALWAYS_INLINE_LAMBDA {
-        Family::encodeValue(residues[i], s, w, widthParameter, sink);
-    });
+    forEachValue<Channels, false>(count, 0, statistics,
+                                  [&](uint32_t i, double& s, auto) ELQ_ALWAYS_INLINE_LAMBDA {
+                                      Family::encodeValue(residues[i], s, w, widthParameter, sink);
+                                  });
     costModels.release();
     estimator = local;
     return estimator.finish();
@@ -197,6 +211,16 @@ void FamilyResidualDecoder<Family, Channels>::readParameters(RangeDecoder& decod
 template <class Family, uint32_t Channels>
 uint32_t FamilyResidualDecoder<Family, Channels>::decodeBlock(int32_t* out, uint32_t maxCount,
                                                               RangeDecoder& decoder) {
+    return decodeEach<PortableCounts>(maxCount, decoder,
+                                      [out](uint32_t i, int32_t value, auto)
+                                          ELQ_ALWAYS_INLINE_LAMBDA { out[i] = value; });
+}
+
+template <class Family, uint32_t Channels>
+template <class V, class Use>
+ELQ_ALWAYS_INLINE uint32_t FamilyResidualDecoder<Family, Channels>::decodeEach(uint32_t maxCount,
+                                                                               RangeDecoder& decoder,
+                                                                               Use&& use) {
     const uint32_t left = count - decoded;
     const uint32_t n = maxCount < left ? maxCount : left;
     if (n == 0) return 0;
@@ -211,9 +235,14 @@ uint32_t FamilyResidualDecoder<Family, Channels>::decodeBlock(int32_t* out, uint
     const MemoryWeights w = weights;
     const uint32_t widthParameter = Family::widthParameter(W);
     CumulativeModel* table = models.data();
-    forEachValue<Channels, true>(n, decoded, statistics, [&](uint32_t i, double& s) ELQ_ALWAYS_INLINE_LAMBDA {
-        out[i] = unfold(Family::decodeValue(s, w, widthParameter, table, decoder));
-    });
+    // A local copy keeps the decoder's state in registers: it would otherwise be stored and loaded
+    // again around every store of a count or a value, which might alias it.
+    RangeDecoder local = decoder;
+    forEachValue<Channels, false>(
+        n, decoded, statistics, [&](uint32_t i, double& s, auto channel) ELQ_ALWAYS_INLINE_LAMBDA {
+            use(i, unfold(Family::template decodeValue<V>(s, w, widthParameter, table, local)), channel);
+        });
+    decoder = local;
     decoded += n;
     if (decoded == count) models.release();
     return n;

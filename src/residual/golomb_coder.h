@@ -82,12 +82,13 @@ struct GolombFamily {
         }
     }
 
-    // The mirror of encodeValue.
+    // The mirror of encodeValue. V: the lane width of the model (CountLanes).
+    template <class V>
     ELQ_ALWAYS_INLINE static uint32_t decodeValue(double& runningMean, const MemoryWeights& w,
                                                   uint32_t residueWidth, CumulativeModel* quotientModel,
                                                   RangeDecoder& decoder) {
         const uint32_t m = golombDivisor(runningMean);
-        const uint32_t q = quotientModel->decodeSymbol(decoder);
+        const uint32_t q = quotientModel->template decodeSymbol<V>(decoder);
         uint32_t u;
         if (m <= kGolombDivisionLimit) {
             if (q < kGolombEscape) {

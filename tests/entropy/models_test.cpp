@@ -63,10 +63,11 @@ private:
     }
 };
 
-// Through many halvings, with and without padding leaves in the tree: the cumulative model hands the
-// coder the reference tree's frequencies (so the same bytes), the cost model keeps the same counts,
-// and the cumulative decoder follows.
-TEST(Models, AllKindsStayEqual) {
+// Through many halvings, with and without padding leaves in the tree: the cumulative model, at
+// either lane width of the kernel sets, hands the coder the reference tree's frequencies (so the same
+// bytes), the cost model keeps the same counts, and the cumulative decoder follows.
+template <class Width>
+void expectAllKindsEqual() {
     std::mt19937 rng(99);
     for (uint32_t symbols : {2u, 5u, 9u, 32u, 33u, 112u, 240u}) {
         SCOPED_TRACE(symbols);
@@ -84,7 +85,7 @@ TEST(Models, AllKindsStayEqual) {
             const uint32_t r = rng() % 10;
             s = r == 0 ? symbols - 1 : r < 3 ? rng() % symbols : (rng() % 4) % symbols;
             tree.encodeSymbol(s, treeBlock.encoder);
-            cumulative.encodeSymbol(s, cumulativeBlock.encoder);
+            cumulative.encodeSymbol<Width>(s, cumulativeBlock.encoder);
             cost.estimateSymbol(s, estimator);
         }
         for (uint32_t s = 0; s < symbols; ++s) {
@@ -96,9 +97,14 @@ TEST(Models, AllKindsStayEqual) {
         test::CodedBytes coded(bytes);
         coded.start();
         for (size_t i = 0; i < sequence.size(); ++i)
-            ASSERT_EQ(cumulativeDecoder.decodeSymbol(coded.decoder), sequence[i]) << i;
+            ASSERT_EQ(cumulativeDecoder.decodeSymbol<Width>(coded.decoder), sequence[i]) << i;
         coded.expectFullyRead();
     }
+}
+
+TEST(Models, AllKindsStayEqual) {
+    expectAllKindsEqual<PortableCounts>();
+    expectAllKindsEqual<CountVector<32>::type>();
 }
 
 // Model symbols, uniform values and raw bits as the residual coders send them. The estimate is the

@@ -15,6 +15,18 @@ namespace {
 using test::Bytes;
 using test::CodedBytes;
 
+// The division by a model's total through its reciprocal, for every total: the ranges next to each
+// multiple of it, the largest range, and random ones.
+TEST(RangeCoder, ReciprocalDividesEveryRangeExactly) {
+    std::mt19937 rng(5);
+    for (uint32_t d = 2; d <= 32768; ++d) {
+        const uint64_t m = rangeReciprocal(d);
+        const uint32_t top = UINT32_MAX / d * d;
+        for (uint32_t range : {0u, 1u, d - 1, d, top - 1, top, UINT32_MAX, uint32_t(rng()), uint32_t(rng())})
+            ASSERT_EQ(divideRange(range, m), range / d) << range << " / " << d;
+    }
+}
+
 TEST(RangeCoder, EmptyBlockAndOverflow) {
     const Bytes bytes = test::EncodedBlock().finish();
     EXPECT_EQ(bytes, (Bytes{0x40, 0x00, 0xFF, 0xFF, 0xFF}));
