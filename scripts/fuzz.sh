@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang++ (address and undefined-behaviour
-# sanitizers, build/fuzz) and runs each of them for SECONDS seconds (default 60), two at a time.
+# sanitizers, build/fuzz) and runs each of them (or the TARGETs named) for SECONDS seconds
+# (default 60), two at a time.
 # Corpora grow in build/fuzz/corpus/<target>, seeded from inputs our encoder makes afresh
 # (build/fuzz/seeds) and from fuzz/regressions/<target>. A crashing input is kept in
 # build/fuzz/artifacts/<target>/; save it small under fuzz/regressions/<target>/ once fixed.
-# Usage: scripts/fuzz.sh [SECONDS]
+# Usage: scripts/fuzz.sh [SECONDS [TARGET ...]]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 case "${1:-}" in
     -h | --help)
-        sed -n '2,7p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+        sed -n '2,8p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
 esac
@@ -26,13 +27,20 @@ fi
 
 FUZZ="$BUILD/fuzz"
 targets=(wave_reader decode_blocks decode_container round_trip decode_api)
+if [ $# -gt 1 ]; then
+    for target in "${@:2}"; do
+        [[ " ${targets[*]} " == *" $target "* ]] || { echo "no fuzz target $target" >&2; exit 2; }
+    done
+    targets=("${@:2}")
+fi
 echo "== fuzz build (clang++, libFuzzer, address and undefined-behaviour sanitizers)"
 cmake -S "$ROOT" -B "$FUZZ" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DELQ_FUZZ=ON -DELQ_TESTS=OFF -DELQ_WERROR=OFF >/dev/null
 cmake --build "$FUZZ" -j"$JOBS" --target fuzz_all >/dev/null
 
 # Scratch files of the targets stay in memory and inside the build folder.
-export TMPDIR="$FUZZ/tmp"
+# Each run its own: two runs may share the build.
+export TMPDIR="$FUZZ/tmp.$$"
 rm -rf "$FUZZ/seeds" "$TMPDIR"
 mkdir -p "$TMPDIR"
 "$FUZZ/fuzz_targets/fuzz_replay" --write-seeds "$FUZZ/seeds"
