@@ -92,7 +92,9 @@ struct GolombFamily {
         uint32_t u;
         if (m <= kGolombDivisionLimit) {
             if (q < kGolombEscape) {
-                const uint32_t r = decoder.decodeFreq(m);
+                // The divisor's reciprocal comes from the running mean, off the range decoder's chain,
+                // and turns the division of the range into a multiplication.
+                const uint32_t r = m == 1 ? decoder.decodeFreq(1) : decoder.decodeFreq(m, rangeReciprocal(m));
                 decoder.update(1, r, m);
                 u = q * m + r;
             } else {
