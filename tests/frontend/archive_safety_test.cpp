@@ -20,15 +20,8 @@
 #include "support/signals.h"
 #include "support/temp_dir.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Outcome;
-using test::runElq;
-using test::sameBytes;
-using test::Signal;
-using test::TempDir;
-using test::words;
 
 std::string md5Hex(const std::string& bytes) {
     Md5 md5;
@@ -178,4 +171,4 @@ TEST(ArchiveSafety, SignalsLeaveNoPartialOrTemporaryFile) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

@@ -10,14 +10,8 @@
 #include "support/signals.h"
 #include "support/temp_dir.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Outcome;
-using test::runElq;
-using test::Signal;
-using test::TempDir;
-using test::words;
 
 // Every signal, width and channel count survives encoding and decoding byte for byte, at
 // lengths around the edges.
@@ -189,4 +183,4 @@ TEST(Cli, ExitCodesAndConsoleStreams) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

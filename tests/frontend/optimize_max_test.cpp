@@ -12,10 +12,8 @@
 #include "support/signals.h"
 #include "support/temp_dir.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Signal;
 
 // Files of one block: max tries the default search's settings and those of the other searches, so
 // no built-in choice beats it; and it finds a shorter file somewhere.
@@ -113,4 +111,4 @@ TEST(OptimizeMax, FilesDecodeToTheSourceWithAnyThreads) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

@@ -13,10 +13,9 @@
 #include "residual/golomb_coder.h"
 #include "support/coded_bytes.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
 
-using test::Bytes;
 constexpr uint32_t kFamilies[] = {kEnergyFamily, kGolombFamily};
 
 Bytes encodeResidues(uint32_t family, bool stereo, uint32_t adaptationLength, uint32_t width,
@@ -137,4 +136,4 @@ TEST(ResidualRoundTrip, EveryWidthBothFamiliesMonoAndStereo) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test
