@@ -1,7 +1,7 @@
 // Runs the fuzz targets over saved inputs without a fuzzing engine, so the inputs that once
 // broke the code stay in the normal and the sanitizer test runs.
 // Usage: fuzz_replay [--seeds] DIR...   replays DIR/<target>/* for every target; with --seeds
-//                                       also a seed corpus made afresh
+//                                       also a seed corpus made afresh, and damaged copies of it
 //        fuzz_replay --write-seeds DIR  writes the seed corpus into DIR/<target>/
 #include <algorithm>
 #include <cstdio>
@@ -16,8 +16,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Replays every file of `root`/<target>/ in name order and returns the count.
-int replay(const fs::path& root) {
+// Copies of a seed as hostile input: cut short in three places, and with one byte changed, half
+// of them in the first 120 bytes (header, stored sections, block heads), where a field steers.
+void runDamaged(const elq::fuzz::Target& target, const elq::fuzz::Bytes& bytes) {
+    const size_t size = bytes.size();
+    for (size_t cut : {size / 3, size / 2, size - 1})
+        if (cut < size) target.run(bytes.data(), cut);
+    uint32_t state = static_cast<uint32_t>(size);
+    for (int i = 0; i < 8 && size > 0; ++i) {
+        state = state * 1664525u + 1013904223u;
+        elq::fuzz::Bytes changed = bytes;
+        changed[(state >> 8) % (i % 2 ? std::min<size_t>(size, 120) : size)] ^=
+            static_cast<uint8_t>(1 + i * 31);
+        target.run(changed.data(), changed.size());
+    }
+}
+
+// Replays every file of `root`/<target>/ in name order, with damaged copies when `damaged`, and
+// returns the count of files.
+int replay(const fs::path& root, bool damaged = false) {
     int count = 0;
     for (const elq::fuzz::Target& target : elq::fuzz::kTargets) {
         if (!fs::is_directory(root / target.name)) continue;
@@ -30,6 +47,7 @@ int replay(const fs::path& root) {
             fprintf(stderr, "%s %s\n", target.name, input.filename().c_str());
             const elq::fuzz::Bytes bytes = elq::fuzz::readFile(input.string());
             target.run(bytes.data(), bytes.size());
+            if (damaged) runDamaged(target, bytes);
             ++count;
         }
     }
@@ -46,7 +64,7 @@ int main(int argc, char** argv) {
     int count = 0, first = 1;
     if (argc > 1 && strcmp(argv[1], "--seeds") == 0) {
         elq::fuzz::writeSeeds(elq::fuzz::scratchDirectory() + "seeds");
-        count += replay(elq::fuzz::scratchDirectory() + "seeds");
+        count += replay(elq::fuzz::scratchDirectory() + "seeds", true);
         ++first;
     }
     for (int i = first; i < argc; ++i)

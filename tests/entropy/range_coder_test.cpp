@@ -9,11 +9,8 @@
 #include "entropy/memory_length.h"
 #include "support/coded_bytes.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Bytes;
-using test::CodedBytes;
 
 // The division by a model's total through its reciprocal, for every total: the ranges next to each
 // multiple of it, the largest range, and random ones.
@@ -105,4 +102,4 @@ TEST(MemoryLength, FieldAndWeights) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

@@ -5,41 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "support/temp_dir.h"
 
 namespace elq {
 namespace {
-
-// "-" is a standard handle that close keeps open; a pipe's reads gather separate writes and end
-// without an error when the writer has gone. (The commands' tests see the failure reports.)
-TEST(File, StandardHandlesAndPipes) {
-    InputFile in, pipeIn;
-    OutputFile out;
-    in.openRead("-");
-    out.openWrite("-");
-    EXPECT_TRUE(in.handle == STDIN_FILENO && out.handle == STDOUT_FILENO);
-    in.close();
-    out.close();
-    EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pipeIn.openRead(("/dev/fd/" + std::to_string(fds[0])).c_str());
-    close(fds[0]);
-    std::thread writer([fd = fds[1]] {
-        for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-            EXPECT_EQ(write(fd, "0123456789", 10), 10);
-        close(fd);
-    });
-    char buffer[64];
-    EXPECT_EQ(pipeIn.read(buffer, 25), 25u);  // gathered from separate writes
-    EXPECT_EQ(pipeIn.read(buffer, 64), 15u);  // the writer has gone: end of file, no error
-    writer.join();
-}
 
 TEST(File, SizeAndSeekBeyondFourGibibytes) {
     test::TempDir dir;

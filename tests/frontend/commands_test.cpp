@@ -6,20 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "support/elq_blocks.h"
 #include "support/run_elq.h"
 #include "support/signals.h"
 #include "support/temp_dir.h"
-#include "wave/wave_test_support.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Outcome;
-using test::runElq;
-using test::Signal;
-using test::TempDir;
-using test::words;
 
 // Every signal, width and channel count survives encoding and decoding byte for byte, at
 // lengths around the edges.
@@ -115,28 +107,6 @@ TEST(Commands, OutputNamesAndRefusals) {
     EXPECT_NE(toStdout.err.find("ELQ: <x.elq>\nWAV: <->\n"), std::string::npos);
 }
 
-// --verify takes nothing that decodes to less than the source: the TAIL length field, damaged
-// between writing and reading back, cuts 32 bytes off the decoded file.
-TEST(Commands, VerificationFindsADecodedFileThatEndsEarly) {
-    TempDir dir;
-    dir.write("x.wav", test::WaveBuilder()
-                           .format({.channels = 1, .blockAlign = 2})
-                           .chunk("data", test::pcmSignal(Signal::Tones, 16, 1, 5000))
-                           .chunk("LIST", test::patternBytes(30, 1))  // TAIL holds 38 bytes
-                           .build());
-    ASSERT_EQ(runElq(words("--silent x.wav"), dir).exitCode, 0);
-    const size_t tailLength = test::blocksOf(dir.read("x.elq")).back().end() + 4;
-    Outcome run = runElq(words("--silent --verify x.wav --output v.elq"), dir, -1, "/dev/null", [&] {
-        setenv("ELQ_TEST_DAMAGE_BEFORE_VERIFY", std::to_string(tailLength).c_str(), 1);
-    });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("verification failed: the decoded file differs from the source at byte " +
-                           std::to_string(dir.read("x.wav").size() - 32)),
-              std::string::npos)
-        << run.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.path("v.elq")));
-}
-
 TEST(InfoCommand, Listing) {
     TempDir dir;
     // 100 bytes that claim 100 16-bit values: 10000 / 201 per cent.
@@ -213,4 +183,4 @@ TEST(Cli, ExitCodesAndConsoleStreams) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

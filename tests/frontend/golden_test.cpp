@@ -16,11 +16,8 @@
 #include "support/temp_dir.h"
 #include "wave/wave_test_support.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Signal;
-using test::TempDir;
 
 const std::string kTable = std::string(ELQ_SOURCE_DIR) + "/tests/data/golden.tsv";
 
@@ -90,4 +87,4 @@ TEST(Golden, ModesSettingsAndTheRecordedBytes) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

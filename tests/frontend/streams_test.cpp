@@ -13,16 +13,8 @@
 #include "support/signals.h"
 #include "support/temp_dir.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Bytes;
-using test::Outcome;
-using test::runElq;
-using test::sameBytes;
-using test::Signal;
-using test::TempDir;
-using test::words;
 
 // Runs elq with `input` arriving on standard input through a pipe (a FIFO fed by a thread).
 Outcome runFed(const std::string& args, const TempDir& dir, const std::string& input) {
@@ -43,31 +35,20 @@ Outcome runFed(const std::string& args, const TempDir& dir, const std::string& i
     return run;
 }
 
-// A header as a tool writes it to a pipe: RIFF and data sizes as given, `extra` chunks before the
-// data, then 3000 frames of 16-bit stereo (or 24-bit, `frameBytes` 6) and a last partial frame.
-std::string pipeStream(uint32_t riffSize, uint32_t dataSize, const Bytes& extra, uint16_t frameBytes = 4) {
+// A header as a tool writes it to a pipe: RIFF and data sizes as given, an `extra` chunk (if any) before
+// the data, then 3000 frames of 16-bit stereo (or 24-bit) and a last partial frame.
+std::string pipeStream(uint32_t riffSize, uint32_t dataSize, const char* extra = nullptr,
+                       const Bytes& body = {}, bool wide = false) {
+    const test::Format wide24{
+        .tag = 0xFFFE, .blockAlign = 6, .bits = 24, .size = 40, .cbSize = 22, .validBits = 24};
     test::WaveBuilder builder;
-    if (frameBytes == 6) {
-        builder.format(
-            {.tag = 0xFFFE, .blockAlign = 6, .bits = 24, .size = 40, .cbSize = 22, .validBits = 24});
-    } else {
-        builder.format({});
-    }
-    Bytes file = builder.build(riffSize);
-    file.insert(file.end(), extra.begin(), extra.end());
-    file.insert(file.end(), {'d', 'a', 't', 'a'});
-    test::appendLe(file, dataSize, 4);
-    const Bytes samples = test::pcmSignal(Signal::Tones, frameBytes == 6 ? 24 : 16, 2, 3000);
-    file.insert(file.end(), samples.begin(), samples.end());
+    builder.format(wide ? wide24 : test::Format{});
+    if (extra) builder.chunk(extra, body);
+    Bytes file =
+        builder.chunk("data", test::pcmSignal(Signal::Tones, wide ? 24 : 16, 2, 3000)).build(riffSize);
+    test::put32(file, file.size() - 3000 * (wide ? 6 : 4) - 4, dataSize);
     file.insert(file.end(), {1, 2, 3});
     return std::string(file.begin(), file.end());
-}
-
-Bytes chunk(const char* id, const Bytes& body) {
-    Bytes b(id, id + 4);
-    test::appendLe(b, static_cast<uint32_t>(body.size()), 4);
-    b.insert(b.end(), body.begin(), body.end());
-    return b;
 }
 
 // What ffmpeg, sox and arecord write when their output is a pipe, encoded from standard input and
@@ -76,17 +57,17 @@ Bytes chunk(const char* id, const Bytes& body) {
 // fails at its end.
 TEST(Streams, HeadersToolsWriteToPipes) {
     TempDir dir;
-    const Bytes software = chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 2, 0, 0, 0, 'x', 0});
+    const Bytes software = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 2, 0, 0, 0, 'x', 0};
     const struct {
         const char* tool;
         std::string stream;
         bool unknown;  // the header leaves the length open, else it states a placeholder
     } streams[] = {
-        {"ffmpeg", pipeStream(0xFFFFFFFF, 0xFFFFFFFF, software), true},
-        {"sox", pipeStream(0x7FFFF024, 0x7FFFF000, {}), false},
-        {"sox 24-bit", pipeStream(0x7FFFF044, 0x7FFFEFFC, chunk("fact", {0xAA, 0x52, 0x55, 0x15}), 6), false},
-        {"arecord", pipeStream(0x80000024, 0x80000000, {}), false},
-        {"no size", pipeStream(0, 0, {}), true},
+        {"ffmpeg", pipeStream(0xFFFFFFFF, 0xFFFFFFFF, "LIST", software), true},
+        {"sox", pipeStream(0x7FFFF024, 0x7FFFF000), false},
+        {"sox 24-bit", pipeStream(0x7FFFF044, 0x7FFFEFFC, "fact", {0xAA, 0x52, 0x55, 0x15}, true), false},
+        {"arecord", pipeStream(0x80000024, 0x80000000), false},
+        {"no size", pipeStream(0, 0), true},
     };
     for (const auto& [tool, stream, unknown] : streams) {
         SCOPED_TRACE(tool);
@@ -101,12 +82,17 @@ TEST(Streams, HeadersToolsWriteToPipes) {
                   std::string::npos);
         EXPECT_TRUE(!unknown || out.out.empty());
     }
-    // A named file with the same header is refused, unless its chunk sizes are to be ignored.
+    // A named file with the same header is refused, unless its chunk sizes are to be ignored: then
+    // the samples run to its end whatever the size says (3000 frames, not 20).
     dir.write("named.wav", streams[0].stream);
     EXPECT_EQ(runElq({"--silent", "named.wav"}, dir).exitCode, 1);
-    ASSERT_EQ(runElq({"--silent", "--ignore-chunk-sizes", "named.wav"}, dir).exitCode, 0);
-    ASSERT_EQ(runElq({"--silent", "named.elq", "--output", "back.wav"}, dir).exitCode, 0);
-    EXPECT_TRUE(sameBytes(dir.read("back.wav"), streams[0].stream));
+    for (const std::string& stream : {streams[0].stream, pipeStream(0x7FFFF024, 80)}) {
+        dir.write("named.wav", stream);
+        ASSERT_EQ(runElq({"--silent", "--ignore-chunk-sizes", "named.wav"}, dir).exitCode, 0);
+        ASSERT_EQ(runElq({"--silent", "named.elq", "--output", "back.wav"}, dir).exitCode, 0);
+        EXPECT_TRUE(sameBytes(dir.read("back.wav"), stream));
+        EXPECT_NE(runElq({"--info", "named.elq"}, dir).out.find("0.1s"), std::string::npos);
+    }
 }
 
 // ELQ files on standard output equal those written to a file; from standard input they decode with
@@ -138,4 +124,4 @@ TEST(Streams, ElqOnStandardInputAndOutput) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

@@ -11,12 +11,8 @@
 #include "support/signals.h"
 #include "support/temp_dir.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Outcome;
-using test::Signal;
-using test::TempDir;
 
 // Fewer workers than blocks, and more (which the program cuts to the block count).
 const char* const kThreadCounts[] = {"2", "8"};
@@ -150,4 +146,4 @@ TEST(Threads, FailuresStopTheRunAsWithOneThread) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test

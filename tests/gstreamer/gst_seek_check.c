@@ -15,14 +15,10 @@ static int fail(const char* what) {
 }
 
 int main(int argc, char** argv) {
-    GstElement* pipeline;
-    GstElement* sink;
-    FILE* wave;
-    long offset, frame_bytes, rate, count;
+    gchar* wave;
+    gsize wave_length;
+    long offset, frame_bytes, rate, wanted, checked = 0;
     long long frame;
-    char* description;
-    unsigned char* expected;
-    long expected_length, checked = 0;
     int result = 0;
 
     gst_init(&argc, &argv);
@@ -31,24 +27,16 @@ int main(int argc, char** argv) {
     frame_bytes = atol(argv[4]);
     rate = atol(argv[5]);
     frame = atoll(argv[6]);
-    count = atol(argv[7]);
+    wanted = atol(argv[7]) * frame_bytes;
+    if (!g_file_get_contents(argv[2], &wave, &wave_length, NULL) || (gsize)offset > wave_length)
+        return fail("cannot read the WAVE file");
 
-    wave = fopen(argv[2], "rb");
-    if (!wave || fseek(wave, 0, SEEK_END) != 0) return fail("cannot read the WAVE file");
-    expected_length = ftell(wave) - offset;
-    expected = malloc((size_t)expected_length);
-    if (!expected || fseek(wave, offset, SEEK_SET) != 0 ||
-        fread(expected, 1, (size_t)expected_length, wave) != (size_t)expected_length)
-        return fail("cannot read the WAVE file's samples");
-    fclose(wave);
-
-    description = g_strdup_printf(
+    gchar* description = g_strdup_printf(
         "filesrc location=\"%s\" ! decodebin ! appsink name=sink sync=false caps=audio/x-raw", argv[1]);
-    pipeline = gst_parse_launch(description, NULL);
+    GstElement* pipeline = gst_parse_launch(description, NULL);
     g_free(description);
     if (!pipeline) return fail("cannot build the pipeline");
-    sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
     if (gst_element_get_state(pipeline, NULL, NULL, 10 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS)
         return fail("the pipeline does not preroll");
@@ -62,14 +50,12 @@ int main(int argc, char** argv) {
     }
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
 
-    /* The rest of the WAVE file after the samples is its trailer: only `count` frames count. */
-    for (;;) {
-        GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
-        GstBuffer* buffer;
+    /* The rest of the WAVE file after the samples is its trailer: only `wanted` bytes count. */
+    const long available = (long)wave_length - offset;
+    GstSample* sample;
+    while (!result && checked < wanted && (sample = gst_app_sink_pull_sample(GST_APP_SINK(sink)))) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstMapInfo map;
-        long start, n;
-        if (!sample) break;
-        buffer = gst_sample_get_buffer(sample);
         if (checked == 0) {
             guint64 first = gst_util_uint64_scale_int_round(GST_BUFFER_PTS(buffer), (gint)rate, GST_SECOND);
             if ((long long)first != frame) {
@@ -79,26 +65,24 @@ int main(int argc, char** argv) {
             }
         }
         gst_buffer_map(buffer, &map, GST_MAP_READ);
-        start = (long)frame * frame_bytes + checked;
-        n = (long)map.size;
-        if (checked + n > count * frame_bytes) n = count * frame_bytes - checked;
-        if (n > 0 && (start + n > expected_length || memcmp(map.data, expected + start, (size_t)n) != 0)) {
+        const long start = (long)frame * frame_bytes + checked;
+        long n = (long)map.size < wanted - checked ? (long)map.size : wanted - checked;
+        if (start + n > available || memcmp(map.data, wave + offset + start, (size_t)n) != 0) {
             fprintf(stderr, "gst_seek_check: the bytes from frame %ld differ\n", start / frame_bytes);
             result = 1;
         }
-        if (n > 0) checked += n;
+        checked += n;
         gst_buffer_unmap(buffer, &map);
         gst_sample_unref(sample);
-        if (result || checked >= count * frame_bytes) break;
     }
-    if (!result && checked < count * frame_bytes) {
-        fprintf(stderr, "gst_seek_check: %ld of %ld bytes arrived\n", checked, count * frame_bytes);
+    if (!result && checked < wanted) {
+        fprintf(stderr, "gst_seek_check: %ld of %ld bytes arrived\n", checked, wanted);
         result = 1;
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(sink);
     gst_object_unref(pipeline);
-    free(expected);
+    g_free(wave);
     if (!result) printf("ok: %ld frames from frame %lld\n", checked / frame_bytes, frame);
     return result;
 }

@@ -27,12 +27,16 @@ struct Outcome {
 
 // Runs elq with `args` in the directory `cwd`, standard input from `stdinPath` (default
 // /dev/null). Standard output goes to a file, or to `stdoutFd` when one is given (its output
-// is then not captured). `childSetup`, when given, runs in the child right before the program
-// starts (limits, signal dispositions, credentials); the console streams are already in place.
+// is then not captured); both console files live outside `cwd`. `childSetup`, when given, runs in
+// the child right before the program starts (limits, signal dispositions, credentials); the
+// console streams are already in place. `whileRunning`, when given, gets the running program's
+// process id before it is waited for.
 inline Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, int stdoutFd = -1,
                       const std::string& stdinPath = "/dev/null",
-                      const std::function<void()>& childSetup = {}) {
-    std::string outName = cwd.path(".stdout"), errName = cwd.path(".stderr");
+                      const std::function<void()>& childSetup = {},
+                      const std::function<void(pid_t)>& whileRunning = {}) {
+    const TempDir console;
+    std::string outName = console.path("stdout"), errName = console.path("stderr");
     pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> argv;
@@ -54,13 +58,12 @@ inline Outcome runElq(const std::vector<std::string>& args, const TempDir& cwd, 
     }
     Outcome run;
     int status = 0;
+    if (pid > 0 && whileRunning) whileRunning(pid);
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return run;
     run.exited = WIFEXITED(status);
     run.exitCode = run.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
     run.out = readWholeFile(outName);
     run.err = readWholeFile(errName);
-    std::filesystem::remove(outName);
-    std::filesystem::remove(errName);
     return run;
 }
 

@@ -10,13 +10,8 @@
 #include "support/temp_dir.h"
 #include "wave/wave_test_support.h"
 
-namespace elq {
+namespace elq::test {
 namespace {
-
-using test::Bytes;
-using test::Format;
-using test::patternBytes;
-using test::WaveBuilder;
 
 const char* const kEofReport = "Exception UNEXPECTEDEOF in file Unknown, line 0\nfunction readMin";
 
@@ -53,27 +48,6 @@ protected:
         joined.insert(joined.end(), reader.trailer(), reader.trailer() + reader.trailerLength);
         if (joined != file) return "restored bytes differ";
         return "";
-    }
-
-    // Reads `file` frame by frame as the encoder does, with `sizes`; returns the first error text,
-    // or "" when HEAD + frames + TAIL are the whole file. `frames` receives the frames read.
-    std::string runFrames(const Bytes& file, WaveReader::DataSize sizes, uint64_t& frames) {
-        if (!reader.open(dir.write("in" + std::to_string(++count) + ".wav", file).c_str(), false, sizes))
-            return reader.errorText();
-        Bytes joined(reader.preData(), reader.preData() + reader.preDataLength);
-        try {
-            for (uint8_t piece[3000];;) {
-                const uint32_t n = reader.readFrames(piece, 7);
-                if (n == 0) break;
-                joined.insert(joined.end(), piece, piece + n * reader.nBlockAlign);
-            }
-        } catch (const Exception& e) {
-            return e.format();
-        }
-        frames = reader.framesRead();
-        if (!reader.readTrailer()) return reader.errorText();
-        joined.insert(joined.end(), reader.trailer(), reader.trailer() + reader.trailerLength);
-        return joined == file ? "" : "restored bytes differ";
     }
 
     test::TempDir dir;
@@ -117,36 +91,6 @@ TEST_F(WaveReaderTest, Rf64WithAndWithoutItsTable) {
     Bytes noDs64 = withFormat({});
     std::copy_n("RF64", 4, noDs64.begin());
     EXPECT_EQ(run(noDs64), "RF64 file without a ds64 chunk after WAVE");
-}
-
-// Streams: a data size of all ones or 0 lets the samples run to the end, a larger one bounds them;
-// a last partial frame and whatever follows come back as they were. --ignore-chunk-sizes reads to
-// the end whatever the size says. Stated sizes keep their refusals.
-TEST_F(WaveReaderTest, StreamsOfUnknownLength) {
-    const Bytes pipe = WaveBuilder().format({}).chunk("data", patternBytes(402, 6)).build();  // 100.5 frames
-    using Mode = WaveReader::DataSize;
-    const struct {
-        uint32_t dataSize;
-        Mode mode;
-        uint64_t frames;
-        const char* error;
-    } cases[] = {
-        {0xFFFFFFFF, Mode::bound, 100, ""}, {0, Mode::bound, 100, ""},
-        {0x7FFFF000, Mode::bound, 100, ""}, {80, Mode::bound, 20, ""},
-        {80, Mode::ignored, 100, ""},       {0xFFFFFFFF, Mode::stated, 0, "size of data is too large"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.dataSize);
-        Bytes file = pipe;
-        test::put32(file, 40, c.dataSize);
-        uint64_t frames = 0;
-        EXPECT_EQ(runFrames(file, c.mode, frames), c.error);
-        EXPECT_EQ(frames, c.frames);
-        if (c.mode != Mode::stated) {
-            EXPECT_EQ(reader.lengthKnown(),
-                      c.dataSize != 0 && c.dataSize != 0xFFFFFFFF && c.mode == Mode::bound);
-        }
-    }
 }
 
 #ifndef __SANITIZE_ADDRESS__
@@ -320,4 +264,4 @@ TEST_F(WaveReaderTest, KeptBytesOfAnySize) {
 }
 
 }  // namespace
-}  // namespace elq
+}  // namespace elq::test
