@@ -104,6 +104,10 @@ struct SourceDigests {
     }
 };
 
+// Room in a block's area beyond 5 bytes per value (more than any value's residue takes) for the
+// head and the coded parameters, which a short block cannot spread over its values.
+constexpr size_t kAreaReserve = 1024;
+
 // The buffers of one block: 13 bytes per value of the block length.
 struct BlockBuffers {
     Buffer<int32_t> samples;
@@ -114,7 +118,7 @@ struct BlockBuffers {
     explicit BlockBuffers(uint32_t blockLength)
         : samples(blockLength, "data"),
           residues(blockLength, "residue"),
-          area(static_cast<size_t>(blockLength) * 5, "residue") {}
+          area(static_cast<size_t>(blockLength) * 5 + kAreaReserve, "residue") {}
 
     // Reads and converts the source's next sample values, whole frames up to `maxValues`; returns
     // their count, 0 once the samples have ended.
