@@ -80,6 +80,11 @@ void decodeArchiveBytes(const uint8_t* data, size_t size) {
     in.open(memoryFile({data, size}));
     ArchiveDecoder decoder(in);
     if (!decoder.readMagic()) return;
+    // The header's total (48 bits behind the magic and the header length) bounds the work.
+    if (size < 14) return;
+    const uint64_t total = data[8] | data[9] << 8 | data[10] << 16 | static_cast<uint64_t>(data[11]) << 24 |
+                           static_cast<uint64_t>(data[12] | data[13] << 8) << 32;
+    if (total > kMaxTotal) return;
     NullSink out;
     ProgressLine line("", true);
     decoder.decode(out, 1, line);
