@@ -44,22 +44,22 @@ void MonoPredictorDecoder::readParameters(RangeDecoder& decoder) {
     parametersRead = true;
 }
 
-void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
+MonoClamp MonoPredictorDecoder::resume() {
     if (parametersRead) {
         filter.init(order, solveInterval, memoryWeights(memoryLength).a);
     }
     beginReconstruction();
-    const MonoClamp clamp{lo, hi, shift};
+    return MonoClamp{lo, hi, shift};
+}
+
+void MonoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
+    const MonoClamp clamp = resume();
     reconstructFrames(filter, clamp, progress, countdown, residues, count, samples);
 }
 
 uint32_t MonoPredictorDecoder::decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder,
                                            uint32_t maxCount, int32_t* samples) {
-    if (parametersRead) {
-        filter.init(order, solveInterval, memoryWeights(memoryLength).a);
-    }
-    beginReconstruction();
-    const MonoClamp clamp{lo, hi, shift};
+    const MonoClamp clamp = resume();
     return decodeFrames(filter, clamp, progress, countdown, residual, decoder, maxCount, samples);
 }
 

@@ -21,6 +21,9 @@ public:
     void predictBlock(const int32_t* samples, uint32_t count, int32_t* residues);
 
 private:
+    // Starts the filter at the first call after readParameters; the clamp of every call.
+    MonoClamp resume();
+
     PredictionFilter filter;
     uint32_t memoryLength = 0;
     uint32_t order = 0;
@@ -47,6 +50,9 @@ public:
                          int32_t* samples);
 
 private:
+    // Starts the filter at the first call after readParameters; the clamp of every call.
+    MonoClamp resume();
+
     PredictionFilter filter;
     uint32_t memoryLength = 0;
     uint32_t order = 0;

@@ -198,24 +198,23 @@ void StereoPredictorDecoder::readParameters(RangeDecoder& decoder) {
     parametersRead = true;
 }
 
-void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
+StereoClamp StereoPredictorDecoder::resume(uint32_t count) {
     if (count % 2 != 0) throwError(UNKNOWN, "corrupt block: stereo block with an odd number of values");
     if (parametersRead) {
         filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
     }
     beginReconstruction();
-    const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+    return StereoClamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+}
+
+void StereoPredictorDecoder::reconstructBlock(const int32_t* residues, uint32_t count, int32_t* samples) {
+    const StereoClamp clamp = resume(count);
     reconstructFrames(filter, clamp, progress, countdown, residues, count, samples);
 }
 
 uint32_t StereoPredictorDecoder::decodeBlock(ResidualDecoder& residual, RangeDecoder& decoder,
                                              uint32_t maxCount, int32_t* samples) {
-    if (maxCount % 2 != 0) throwError(UNKNOWN, "corrupt block: stereo block with an odd number of values");
-    if (parametersRead) {
-        filter.init(order, crossOrder, solveInterval, memoryWeights(memoryLength).a);
-    }
-    beginReconstruction();
-    const StereoClamp clamp{{lo[0], lo[1]}, {hi[0], hi[1]}, shift};
+    const StereoClamp clamp = resume(maxCount);
     return decodeFrames(filter, clamp, progress, countdown, residual, decoder, maxCount, samples);
 }
 

@@ -178,6 +178,10 @@ public:
                          int32_t* samples);
 
 private:
+    // Refuses an odd count; starts the filter at the first call after readParameters; the clamp of
+    // every call.
+    StereoClamp resume(uint32_t count);
+
     StereoFilter filter;
     uint32_t memoryLength = 0;
     uint32_t order = 0;
